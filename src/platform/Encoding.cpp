@@ -1,0 +1,165 @@
+#include "platform/Encoding.h"
+
+#include <array>
+
+namespace fr {
+namespace {
+
+// Code points of bytes 0x80..0xFF; 0 marks a byte with no character.
+constexpr std::array<char16_t, 128> kCp1251 = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0000, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
+    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
+    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,
+    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
+    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,
+    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
+    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
+    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
+};
+
+constexpr std::array<char16_t, 128> kCp866 = {
+    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
+    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
+    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,
+    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
+    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,
+    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
+    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
+    0x0401, 0x0451, 0x0404, 0x0454, 0x0407, 0x0457, 0x040E, 0x045E,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x2116, 0x00A4, 0x25A0, 0x00A0,
+};
+
+const std::array<char16_t, 128>& TableOf(CodePage cp) {
+    return cp == CodePage::Cp866 ? kCp866 : kCp1251;
+}
+
+std::uint8_t ByteOf(char32_t c, CodePage cp) {
+    if (c < 0x80) return static_cast<std::uint8_t>(c);
+    const auto& t = TableOf(cp);
+    for (std::size_t i = 0; i < t.size(); ++i)
+        if (t[i] != 0 && t[i] == c) return static_cast<std::uint8_t>(0x80 + i);
+    return '?';
+}
+
+// Decodes one UTF-8 sequence at s[i]; malformed input yields U+FFFD and advances one byte.
+char32_t NextUtf8(std::string_view s, std::size_t& i) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    if (b0 < 0x80) { ++i; return b0; }
+    int len = 0;
+    char32_t c = 0;
+    if ((b0 & 0xE0) == 0xC0) { len = 2; c = b0 & 0x1F; }
+    else if ((b0 & 0xF0) == 0xE0) { len = 3; c = b0 & 0x0F; }
+    else if ((b0 & 0xF8) == 0xF0) { len = 4; c = b0 & 0x07; }
+    else { ++i; return 0xFFFD; }
+    if (i + len > s.size()) { ++i; return 0xFFFD; }
+    for (int k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80) { ++i; return 0xFFFD; }
+        c = (c << 6) | (b & 0x3F);
+    }
+    i += len;
+    return c;
+}
+
+void PutUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view s) {
+    std::u16string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        char32_t c = NextUtf8(s, i);
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char32_t c = s[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;  // a lone surrogate has no UTF-8 form
+        }
+        PutUtf8(out, c);
+    }
+    return out;
+}
+
+TBytes Utf8ToSingleByte(std::string_view s, CodePage cp) {
+    TBytes out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) out.push_back(ByteOf(NextUtf8(s, i), cp));
+    return out;
+}
+
+std::string SingleByteToUtf8(const TBytes& b, CodePage cp) {
+    std::string out;
+    out.reserve(b.size());
+    const auto& t = TableOf(cp);
+    for (std::uint8_t x : b) {
+        if (x < 0x80) out += static_cast<char>(x);
+        else PutUtf8(out, t[x - 0x80] ? t[x - 0x80] : u'?');
+    }
+    return out;
+}
+
+TBytes Cp1251ToCp866(const TBytes& b) {
+    TBytes out;
+    out.reserve(b.size());
+    for (std::uint8_t x : b)
+        out.push_back(x < 0x80 ? x : ByteOf(kCp1251[x - 0x80] ? kCp1251[x - 0x80] : u'?', CodePage::Cp866));
+    return out;
+}
+
+TBytes Cp866ToCp1251(const TBytes& b) {
+    TBytes out;
+    out.reserve(b.size());
+    for (std::uint8_t x : b)
+        out.push_back(x < 0x80 ? x : ByteOf(kCp866[x - 0x80] ? kCp866[x - 0x80] : u'?', CodePage::Cp1251));
+    return out;
+}
+
+}  // namespace fr

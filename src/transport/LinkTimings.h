@@ -1,0 +1,31 @@
+#pragma once
+// Every time constant of the link, in one place. Tests shorten them through SetLinkTimings;
+// production code never changes them.
+
+namespace fr {
+
+struct TLinkTimings {
+    int HandshakeTimeoutMs = 2000;    // each handshake byte; STX and LEN when the caller passes 0
+    int InterByteTimeoutMs = 50;      // silence that ends a serial read
+    int PerByteTotalTimeoutMs = 1000; // total budget per byte of a serial read
+    int WriteTimeoutMs = 500;         // a serial write
+    int ConnectTimeoutMs = 4000;      // a TCP connect
+    int ReceiveTimeoutMs = 5000;      // every TCP receive
+};
+
+const TLinkTimings& LinkTimings();
+void SetLinkTimings(const TLinkTimings& t);
+
+// Restores the production values when it goes out of scope (for tests).
+class TScopedLinkTimings {
+public:
+    explicit TScopedLinkTimings(const TLinkTimings& t) : FSaved(LinkTimings()) { SetLinkTimings(t); }
+    ~TScopedLinkTimings() { SetLinkTimings(FSaved); }
+    TScopedLinkTimings(const TScopedLinkTimings&) = delete;
+    TScopedLinkTimings& operator=(const TScopedLinkTimings&) = delete;
+
+private:
+    TLinkTimings FSaved;
+};
+
+}  // namespace fr
