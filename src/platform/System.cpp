@@ -64,9 +64,10 @@ void ForceDirectories(const std::string& dir) {
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         if (::mkdir(it->c_str(), 0777) != 0 && errno != EEXIST)
             throw EOSError("Cannot create directory " + it->string(), errno);
-        // The umask must not narrow the shared folder's mode.
-        ::chmod(it->c_str(), 01777);
     }
+    // Only the requested folder is shared; parents keep the mode the umask gives them.
+    // The umask must not narrow the shared folder's mode either.
+    if (!missing.empty()) ::chmod(missing.front().c_str(), 01777);
 }
 
 std::string ModuleFileName() {

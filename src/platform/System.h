@@ -13,8 +13,8 @@ inline constexpr const char* kModuleBaseName = "fr_tarvikonline1c83";
 // else $XDG_DATA_HOME or ~/.local/share/.
 std::string CommonAppDataDir();
 
-// Creates Dir and its missing parents; new folders get mode 01777 (anyone may create files,
-// only the owner may delete them). Throws EOSError on failure.
+// Creates Dir and its missing parents. A newly created Dir gets mode 01777 (anyone may create
+// files, only the owner may delete them); parents get the umask's mode. Throws EOSError.
 void ForceDirectories(const std::string& dir);
 
 // Full path of the module (shared library or executable) that holds this code.

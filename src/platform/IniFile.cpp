@@ -1,0 +1,172 @@
+#include "platform/IniFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iterator>
+
+#include "platform/Errors.h"
+#include "platform/TextCase.h"
+#include "platform/UniqueFd.h"
+
+namespace fr {
+namespace {
+
+std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+}
+
+// Values with surrounding blanks or surrounding quotes are quoted, so they read back unchanged.
+std::string QuoteValue(std::string_view v) {
+    if (v.empty()) return {};
+    const bool blanks = v.front() == ' ' || v.front() == '\t' || v.back() == ' ' || v.back() == '\t';
+    const bool quoted = v.size() >= 2 && v.front() == '"' && v.back() == '"';
+    if (blanks || quoted) return "\"" + std::string(v) + "\"";
+    return std::string(v);
+}
+
+std::string UnquoteValue(std::string_view v) {
+    v = TrimBlanks(v);
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+    return std::string(v);
+}
+
+}  // namespace
+
+TIniFile::TIniFile(std::string AFileName) : FFileName(std::move(AFileName)) {
+    UniqueFd fd(::open(FFileName.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) {
+        if (errno == ENOENT) return;
+        throw EOSError("Cannot open " + FFileName, errno);
+    }
+    std::string text;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw EOSError("Cannot read " + FFileName, errno);
+        }
+        if (n == 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    SetText(text);
+}
+
+void TIniFile::SetText(std::string_view AText) {
+    FHead.clear();
+    FSections.clear();
+    if (AText.substr(0, 3) == "\xEF\xBB\xBF") AText.remove_prefix(3);
+    std::vector<TLine>* target = &FHead;
+    while (!AText.empty()) {
+        const auto eol = AText.find('\n');
+        std::string_view raw = AText.substr(0, eol);
+        AText = eol == std::string_view::npos ? std::string_view() : AText.substr(eol + 1);
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        const std::string_view line = TrimBlanks(raw);
+        if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+            FSections.push_back({std::string(TrimBlanks(line.substr(1, line.size() - 2))), {}});
+            target = &FSections.back().Lines;
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (!line.empty() && line.front() != ';' && eq != std::string_view::npos && eq > 0) {
+            const std::string_view key = TrimBlanks(line.substr(0, eq));
+            if (!key.empty()) {
+                target->push_back({std::string(key), UnquoteValue(line.substr(eq + 1)), {}});
+                continue;
+            }
+        }
+        target->push_back({{}, {}, std::string(raw)});
+    }
+}
+
+const TIniFile::TSection* TIniFile::FindSection(std::string_view ASection) const {
+    for (const auto& s : FSections)
+        if (SameText(std::string_view(s.Name), ASection)) return &s;
+    return nullptr;
+}
+
+bool TIniFile::SectionExists(std::string_view ASection) const { return FindSection(ASection) != nullptr; }
+
+std::optional<std::string> TIniFile::ReadString(std::string_view ASection, std::string_view AKey) const {
+    const TSection* s = FindSection(ASection);
+    if (!s) return std::nullopt;
+    for (const auto& l : s->Lines)
+        if (!l.Key.empty() && SameText(std::string_view(l.Key), AKey)) return l.Value;
+    return std::nullopt;
+}
+
+std::string TIniFile::ReadString(std::string_view ASection, std::string_view AKey,
+                                 const std::string& ADefault) const {
+    return ReadString(ASection, AKey).value_or(ADefault);
+}
+
+void TIniFile::WriteString(std::string_view ASection, std::string_view AKey, std::string_view AValue) {
+    std::string value(AValue);
+    for (char& ch : value)
+        if (ch == '\r' || ch == '\n') ch = ' ';
+    auto* s = const_cast<TSection*>(FindSection(ASection));
+    if (!s) {
+        FSections.push_back({std::string(ASection), {}});
+        s = &FSections.back();
+    }
+    for (auto& l : s->Lines)
+        if (!l.Key.empty() && SameText(std::string_view(l.Key), AKey)) {
+            l.Value = std::move(value);
+            return;
+        }
+    // A new key goes after the section's last key, before trailing blank lines.
+    auto pos = s->Lines.end();
+    while (pos != s->Lines.begin() && std::prev(pos)->Key.empty() && TrimBlanks(std::prev(pos)->Raw).empty())
+        --pos;
+    s->Lines.insert(pos, {std::string(AKey), std::move(value), {}});
+}
+
+std::string TIniFile::Text() const {
+    std::string out;
+    auto emit = [&out](const std::vector<TLine>& lines) {
+        for (const auto& l : lines) out += (l.Key.empty() ? l.Raw : l.Key + "=" + QuoteValue(l.Value)) + "\n";
+    };
+    emit(FHead);
+    for (const auto& s : FSections) {
+        out += "[" + s.Name + "]\n";
+        emit(s.Lines);
+    }
+    return out;
+}
+
+void TIniFile::UpdateFile() const {
+    const std::string text = Text();
+    const std::string tmp = FFileName + ".tmp" + std::to_string(::getpid());
+    {
+        UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+        if (!fd.Valid()) throw EOSError("Cannot create " + tmp, errno);
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(fd.Get(), text.data() + done, text.size() - done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                const int err = errno;
+                ::unlink(tmp.c_str());
+                throw EOSError("Cannot write " + tmp, err);
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        if (fd.Reset() != 0) {
+            const int err = errno;
+            ::unlink(tmp.c_str());
+            throw EOSError("Cannot write " + tmp, err);
+        }
+    }
+    if (::rename(tmp.c_str(), FFileName.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tmp.c_str());
+        throw EOSError("Cannot replace " + FFileName, err);
+    }
+}
+
+}  // namespace fr
