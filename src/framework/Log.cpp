@@ -23,21 +23,22 @@ namespace {
 std::atomic<std::uint8_t> gLevel{0};
 bool gStarted = false;
 std::string gFileName;
+// Defined before the finaliser below, so it is still alive when the finaliser runs.
+std::mutex gLogLock;
+TLog::TClock gClock;
 
-std::mutex& LogLock() {
-    static std::mutex m;
-    return m;
-}
+std::mutex& LogLock() { return gLogLock; }
 
+// Blanks are every character up to the space, control characters included.
 std::string Trim(const std::string& s) {
-    const auto b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return {};
-    const auto e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
+    std::size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+    return s.substr(b, e - b);
 }
 
 std::tm LocalNow(int* millis) {
-    const auto now = std::chrono::system_clock::now();
+    const auto now = gClock ? gClock() : std::chrono::system_clock::now();
     const auto t = std::chrono::system_clock::to_time_t(now);
     std::tm tm{};
     ::localtime_r(&t, &tm);
@@ -117,6 +118,7 @@ std::uint8_t TLog::LogLevel() { return gLevel; }
 bool TLog::LogStarted() { return gStarted; }
 void TLog::SetLogFileName(const std::string& Name) { gFileName = Name; }
 std::string TLog::LogFileName() { return gFileName; }
+void TLog::SetClock(TClock AClock) { gClock = std::move(AClock); }
 
 std::string TLog::GetAbsolutePath(bool AOnlyDirectory) {
     std::string base;

@@ -1,7 +1,9 @@
 #pragma once
 // The process-wide text log. All state is class-level; the only lock serialises appends.
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace fr {
@@ -24,6 +26,11 @@ public:
     static std::string LogFileName();
     static std::string GetAbsolutePath(bool AOnlyDirectory);
     static void WriteLogLine(const std::string& Text);
+
+    // The wall clock behind line stamps and daily file names; an empty one restores the
+    // system clock. Lets tests fix the time.
+    using TClock = std::function<std::chrono::system_clock::time_point()>;
+    static void SetClock(TClock AClock);
 };
 
 }  // namespace fr

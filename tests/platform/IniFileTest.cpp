@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "platform/Errors.h"
+#include "platform/IniFile.h"
+#include "platform/TempDir.h"
+
+namespace fr {
+namespace {
+
+using test::ReadFile;
+using test::TTempDir;
+using test::WriteFile;
+
+TEST(IniFileTest, MissingFileReadsAsEmptyProfile) {
+    TTempDir dir;
+    const TIniFile ini(dir.Path() + "none.sts");
+    EXPECT_FALSE(ini.SectionExists("SETTINGS"));
+    EXPECT_EQ(ini.ReadString("SETTINGS", "Key"), std::nullopt);
+    EXPECT_EQ(ini.ReadString("SETTINGS", "Key", "dflt"), "dflt");
+}
+
+TEST(IniFileTest, WritesSectionAndKeysAndReadsThemBack) {
+    TTempDir dir;
+    const std::string path = dir.Path() + "a.sts";
+    {
+        TIniFile ini(path);
+        ini.WriteString("SETTINGS", "IPAddress", "127.0.0.1");
+        ini.WriteString("SETTINGS", "CutString", "[cut]");
+        ini.WriteString("SETTINGS", "Пароль", "Значение");
+        ini.UpdateFile();
+    }
+    EXPECT_EQ(ReadFile(path), "[SETTINGS]\nIPAddress=127.0.0.1\nCutString=[cut]\nПароль=Значение\n");
+    const TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("SETTINGS", "IPAddress"), "127.0.0.1");
+    EXPECT_EQ(ini.ReadString("SETTINGS", "Пароль"), "Значение");
+}
+
+TEST(IniFileTest, SectionsAndKeysMatchWithoutRegardToCase) {
+    TIniFile ini("unused");
+    ini.SetText("[Settings]\nportnumber=7\nключ=1\n");
+    EXPECT_EQ(ini.ReadString("SETTINGS", "PortNumber"), "7");
+    EXPECT_EQ(ini.ReadString("settings", "КЛЮЧ"), "1");
+    ini.WriteString("SETTINGS", "PORTNUMBER", "8");
+    EXPECT_EQ(ini.Text(), "[Settings]\nportnumber=8\nключ=1\n");
+}
+
+TEST(IniFileTest, ReadsWindowsStyleFilesWithBomAndCrLf) {
+    TIniFile ini("unused");
+    ini.SetText("\xEF\xBB\xBF[SETTINGS]\r\nA = 1 \r\nB=\r\n");
+    EXPECT_EQ(ini.ReadString("SETTINGS", "A"), "1");
+    EXPECT_EQ(ini.ReadString("SETTINGS", "B"), "");
+}
+
+TEST(IniFileTest, ValuesWithSurroundingBlanksOrQuotesSurviveARoundTrip) {
+    const std::string values[] = {" lead", "trail ", "\"quoted\"", "in \"side\" quotes", "", "a=b"};
+    for (const auto& v : values) {
+        SCOPED_TRACE(v);
+        TIniFile w("unused");
+        w.WriteString("S", "K", v);
+        TIniFile r("unused");
+        r.SetText(w.Text());
+        EXPECT_EQ(r.ReadString("S", "K"), v);
+    }
+}
+
+TEST(IniFileTest, LineBreaksInAValueNeverSplitTheLine) {
+    TIniFile ini("unused");
+    ini.WriteString("S", "K", "a\r\nb");
+    ini.WriteString("S", "L", "x");
+    EXPECT_EQ(ini.Text(), "[S]\nK=a  b\nL=x\n");
+}
+
+TEST(IniFileTest, MalformedLinesAreKeptAndIgnored) {
+    TIniFile ini("unused");
+    const std::string text = "; comment\njunk line\n[SETTINGS]\n=novalue\n[broken\nK=1\n\n[OTHER]\nK=2\n";
+    ini.SetText(text);
+    EXPECT_EQ(ini.ReadString("SETTINGS", "K"), "1");
+    EXPECT_EQ(ini.ReadString("OTHER", "K"), "2");
+    ini.WriteString("SETTINGS", "New", "v");
+    EXPECT_EQ(ini.Text(), "; comment\njunk line\n[SETTINGS]\n=novalue\n[broken\nK=1\nNew=v\n\n[OTHER]\nK=2\n");
+}
+
+TEST(IniFileTest, UnwritableFolderRaisesAndLeavesNoFile) {
+    TTempDir dir;
+    TIniFile ini(dir.Path() + "missing/a.sts");
+    ini.WriteString("S", "K", "v");
+    EXPECT_THROW(ini.UpdateFile(), EOSError);
+    struct stat st {};
+    EXPECT_NE(::stat((dir.Path() + "missing").c_str(), &st), 0);
+}
+
+TEST(IniFileTest, UnreadableFileRaises) {
+    TTempDir dir;
+    // A folder where the file should be cannot be read as a file.
+    ::mkdir((dir.Path() + "a.sts").c_str(), 0755);
+    EXPECT_THROW(TIniFile(dir.Path() + "a.sts"), EOSError);
+}
+
+}  // namespace
+}  // namespace fr

@@ -1,0 +1,67 @@
+#pragma once
+// A temporary folder for one test, removed afterwards; optionally the data folder
+// (FR_APPDATA_DIR) for the test's duration.
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+namespace fr::test {
+
+class TTempDir {
+public:
+    TTempDir() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "frtest.XXXXXX").string();
+        if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        FPath = tmpl + "/";
+    }
+    ~TTempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(FPath, ec);
+    }
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+
+    // With a trailing '/'.
+    const std::string& Path() const { return FPath; }
+
+private:
+    std::string FPath;
+};
+
+// Points the data folder at a fresh temporary folder while alive.
+class TTempAppData {
+public:
+    TTempAppData() {
+        if (const char* old = std::getenv("FR_APPDATA_DIR")) FOld = old;
+        ::setenv("FR_APPDATA_DIR", FDir.Path().c_str(), 1);
+    }
+    ~TTempAppData() {
+        if (FOld)
+            ::setenv("FR_APPDATA_DIR", FOld->c_str(), 1);
+        else
+            ::unsetenv("FR_APPDATA_DIR");
+    }
+    const std::string& Path() const { return FDir.Path(); }
+
+private:
+    TTempDir FDir;
+    std::optional<std::string> FOld;
+};
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+}  // namespace fr::test
