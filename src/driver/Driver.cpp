@@ -1,6 +1,7 @@
 #include "driver/Driver.h"
 
 #include "platform/System.h"
+#include "platform/TextCase.h"
 #include "platform/Xml.h"
 
 namespace fr {
@@ -31,6 +32,15 @@ void TDriver::InitSettings() {
     AddSetting("LogDir", dtString, TVariant(""), false, "Путь к директории лога", "Путь к директории лога");
     AddSetting("DisableCut", dtBoolean, TVariant(false), false, "Запретить отрезку чека", "Запретить отрезку чека");
     AddSetting("QRSize", dtNumber, TVariant(6), false, "Размер блока QR-кода", "Размер блока QR-кода");
+}
+
+int TDriver::CallSetParameter(TVariant& pvarRetValue, TParams& paParams) {
+    if (HasParams(paParams, 2) && paParams[0].IsString() &&
+        SameText(std::string_view(paParams[0].AsString()), std::string_view("ConnectPwd"))) {
+        TParams renamed{TVariant("ConnectPassword"), paParams[1]};
+        return TBaseDriverECR::CallSetParameter(pvarRetValue, renamed);
+    }
+    return TBaseDriverECR::CallSetParameter(pvarRetValue, paParams);
 }
 
 std::string TDriver::GetParameters() {

@@ -17,6 +17,9 @@ public:
     // The embedded table with the default of "LogDir" set to the log folder under the data
     // folder (with a trailing '/').
     std::string GetParameters() override;
+    // The parameter table calls the connection password "ConnectPwd"; a value the host passes
+    // back under that name goes to "ConnectPassword" instead of being dropped.
+    int CallSetParameter(TVariant& pvarRetValue, TParams& paParams) override;
 
 protected:
     void InitSettings() override;
