@@ -69,8 +69,12 @@ public:
         TStep step = FSteps.front();
         FSteps.pop_front();
         EXPECT_EQ(HexDump(ACmd), HexDump(step.Cmd)) << "command #" << Sent.size();
-        if (step.Data) EXPECT_EQ(HexDump(AData), HexDump(*step.Data)) << "data of command " << HexDump(ACmd);
-        if (step.Timeout) EXPECT_EQ(ATimeout, *step.Timeout) << "time-out of command " << HexDump(ACmd);
+        if (step.Data) {
+            EXPECT_EQ(HexDump(AData), HexDump(*step.Data)) << "data of command " << HexDump(ACmd);
+        }
+        if (step.Timeout) {
+            EXPECT_EQ(ATimeout, *step.Timeout) << "time-out of command " << HexDump(ACmd);
+        }
         if (step.LinkResult != 0) return step.LinkResult;
         AResponse = step.Answer;
         return 0;
