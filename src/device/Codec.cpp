@@ -94,17 +94,6 @@ std::string BytesToHexText(const TBytes& AValue) {
     return s;
 }
 
-std::string HexDump(const TBytes& AValue) {
-    std::string s;
-    s.reserve(AValue.size() * 3);
-    for (std::uint8_t b : AValue) {
-        s.push_back(kHexDigits[b >> 4]);
-        s.push_back(kHexDigits[b & 0x0F]);
-        s.push_back(' ');
-    }
-    return s;
-}
-
 TBytes IntToBCDBytes(int ACount, std::int64_t AValue) { return HexToBytes(std::to_string(AValue), ACount); }
 
 std::int64_t BCDBytesToInt(const TBytes& AValue) {
@@ -164,7 +153,7 @@ std::string TrimText(std::string_view AText) {
 TBytes ToOemText(const TBytes& AText) { return Cp1251ToCp866(AText); }
 TBytes FromOemText(const TBytes& AText) { return Cp866ToCp1251(AText); }
 
-std::optional<std::uint64_t> CurrencyToKopecks(TCurrency AValue, int AWidth) {
+std::optional<std::uint64_t> CurrencyToKopecks(TCurrencyValue AValue, int AWidth) {
     if (AValue < 0) return std::nullopt;
     const auto v = static_cast<std::uint64_t>(AValue);
     std::uint64_t q = v / 100;
@@ -186,7 +175,7 @@ std::optional<std::uint64_t> QuantityToMillionths(double AQuantity, int AWidth) 
     return static_cast<std::uint64_t>(whole);
 }
 
-bool AppendMoney(TBytes& AData, TCurrency AValue, int AWidth) {
+bool AppendMoney(TBytes& AData, TCurrencyValue AValue, int AWidth) {
     const auto k = CurrencyToKopecks(AValue, AWidth);
     if (!k) return false;
     const TBytes b = IntToLEBytes(AWidth, *k);

@@ -12,8 +12,9 @@
 
 namespace fr {
 
-// Host money: a signed count of ten-thousandths.
-using TCurrency = std::int64_t;
+// Host money as the device takes it: a signed count of ten-thousandths (the value inside the
+// host's currency type).
+using TCurrencyValue = std::int64_t;
 
 // The value in w bytes, least significant first. A value of 256^w or more keeps all its bytes
 // (the result is then longer than w); callers check the range first.
@@ -30,8 +31,6 @@ std::uint64_t HexTextToInt(std::string_view AText);
 TBytes HexToBytes(std::string_view AText, int ACount);
 // Two upper-case hex digits per byte.
 std::string BytesToHexText(const TBytes& AValue);
-// Each byte as two upper-case hex digits and a space (link traces).
-std::string HexDump(const TBytes& AValue);
 
 // Decimal digits packed two per byte: HexToBytes of the decimal text, so a value with more than
 // 2n digits keeps its first 2n.
@@ -56,13 +55,13 @@ TBytes FromOemText(const TBytes& AText);
 
 // Whole kopecks of a money value, halves to the even neighbour; empty for a negative value or one
 // that does not fit AWidth bytes.
-std::optional<std::uint64_t> CurrencyToKopecks(TCurrency AValue, int AWidth = 5);
+std::optional<std::uint64_t> CurrencyToKopecks(TCurrencyValue AValue, int AWidth = 5);
 // Millionths of a quantity, halves to even; empty for a negative, non-finite or too large value.
 std::optional<std::uint64_t> QuantityToMillionths(double AQuantity, int AWidth = 6);
 
 // Width-checked field encoders: they append to AData and return false (leaving AData as it may
 // be) when the value does not fit.
-bool AppendMoney(TBytes& AData, TCurrency AValue, int AWidth = 5);
+bool AppendMoney(TBytes& AData, TCurrencyValue AValue, int AWidth = 5);
 bool AppendQuantity(TBytes& AData, double AQuantity);
 
 }  // namespace fr

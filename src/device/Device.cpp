@@ -237,7 +237,7 @@ int TDevice::WaitForEndPrinting() {
         const int r = GetECRState(flags, mode, submode);
         if (r != 0) return r;
         if (submode < kSubmodePrinting) return 0;
-        if (FClock->Now() >= deadline) return errDeviceBusy;
+        if (FClock->Now() >= deadline) return kResultDeviceBusy;
         FClock->Sleep(kPrintPollInterval);
     }
 }
@@ -323,7 +323,7 @@ int TDevice::ShiftCommand(const TBytes& ABeginCmd, const TBytes& AFinalCmd, int 
         if (r != 0) return r;
         r = SetFNRequisite(1021, ACashierName);
         if (r != 0) return r;
-        if (!ACashierVATIN.empty() && SetFNRequisite(1203, ACashierVATIN) != 0) return errIncorrectINN;
+        if (!ACashierVATIN.empty() && SetFNRequisite(1203, ACashierVATIN) != 0) return kResultIncorrectINN;
     }
     WaitForEndPrinting();
     return Execute(AFinalCmd, {}, ATimeout);
@@ -343,7 +343,7 @@ int TDevice::CalculationStateReport(const TBytes& ACashierName, const TBytes& AC
         if (r != 0) return r;
         r = SetFNRequisite(1021, ACashierName);
         if (r != 0) return r;
-        if (!TrimBytes(ACashierVATIN).empty() && SetFNRequisite(1203, ACashierVATIN) != 0) return errIncorrectINN;
+        if (!TrimBytes(ACashierVATIN).empty() && SetFNRequisite(1203, ACashierVATIN) != 0) return kResultIncorrectINN;
     }
     WaitForEndPrinting();
     const int r = Execute(Cmd2(0x38));
@@ -355,9 +355,9 @@ int TDevice::XReport() {
     return Execute(Cmd(0x40));
 }
 
-int TDevice::Encash(TCurrency ASumm) {
+int TDevice::Encash(TCurrencyValue ASumm) {
     if (ASumm == 0) return 0;
-    if (ASumm == std::numeric_limits<TCurrency>::min()) return errInvalidParameter;
+    if (ASumm == std::numeric_limits<TCurrencyValue>::min()) return errInvalidParameter;
     TBytes data;
     if (!AppendMoney(data, ASumm < 0 ? -ASumm : ASumm)) return errInvalidParameter;
     WaitForEndPrinting();
@@ -389,8 +389,8 @@ int TDevice::OpenReceipt(std::uint8_t APaymentType) {
     return Execute(Cmd(0x8D), {APaymentType});
 }
 
-int TDevice::RegisterItem(std::uint8_t APaymentType, double AQuantity, TCurrency APrice, TCurrency ASum,
-                          TCurrency ATaxSum, std::uint8_t ATax, std::uint8_t ADepartment,
+int TDevice::RegisterItem(std::uint8_t APaymentType, double AQuantity, TCurrencyValue APrice, TCurrencyValue ASum,
+                          TCurrencyValue ATaxSum, std::uint8_t ATax, std::uint8_t ADepartment,
                           std::uint8_t ASignMethodCalculation, std::uint8_t ASignCalculationObject,
                           const TBytes& AName) {
     TBytes data{APaymentType};
@@ -414,10 +414,10 @@ int TDevice::RegisterItem(std::uint8_t APaymentType, double AQuantity, TCurrency
 
 int TDevice::CloseCheckEx(const TCloseCheckData& AData, std::string& AFiscalSign, std::int64_t& ADocumentNumber) {
     TBytes data;
-    for (TCurrency sum : AData.Sums)
+    for (TCurrencyValue sum : AData.Sums)
         if (!AppendMoney(data, sum)) return errInvalidParameter;
     if (!AppendMoney(data, AData.RoundSum, 1)) return errInvalidParameter;
-    for (TCurrency tax : AData.Taxes)
+    for (TCurrencyValue tax : AData.Taxes)
         if (!AppendMoney(data, tax)) return errInvalidParameter;
     data.push_back(AData.TaxVariant);
     Append(data, AData.Text);
@@ -444,7 +444,7 @@ int TDevice::ProcessCorrectionCheck(const TCorrectionCheckData& AData, std::stri
     // Every field is encoded before the first command, so a value that does not fit is refused
     // before a correction document is begun.
     TBytes data{AData.CorrectionType, AData.PaymentType};
-    for (TCurrency sum : {AData.CorrectionSum, AData.Cash, AData.ElectronicPayment, AData.AdvancePayment, AData.Credit,
+    for (TCurrencyValue sum : {AData.CorrectionSum, AData.Cash, AData.ElectronicPayment, AData.AdvancePayment, AData.Credit,
                           AData.CashProvision, AData.SumTAX20, AData.SumTAX10, AData.SumTAX0, AData.SumTAXNone,
                           AData.SumTAX120, AData.SumTAX110})
         if (!AppendMoney(data, sum)) return errInvalidParameter;
@@ -463,7 +463,7 @@ int TDevice::ProcessCorrectionCheck(const TCorrectionCheckData& AData, std::stri
         if (r != 0) return r;
     }
     if (!TrimBytes(AData.CashierVATIN).empty() && SetFNRequisite(1203, AData.CashierVATIN) != 0)
-        return errIncorrectINN;
+        return kResultIncorrectINN;
     if (!TrimBytes(AData.BaseCorrection).empty()) {
         r = SetFNRequisite(1177, ToOemText(AData.BaseCorrection));
         if (r != 0) return r;

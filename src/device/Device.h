@@ -33,17 +33,17 @@ inline constexpr int kRegistrationReportTimeout = 5000;
 inline constexpr int kFNCloseTimeout = 2000;
 inline constexpr int kDeviceTypeTimeout = 2000;
 
-// WaitForEndPrinting polls this often, and gives up with errDeviceBusy after kPrintWaitLimit.
+// WaitForEndPrinting polls this often, and gives up with kResultDeviceBusy after kPrintWaitLimit.
 inline constexpr std::chrono::milliseconds kPrintPollInterval{200};
 inline constexpr std::chrono::minutes kPrintWaitLimit{5};
-inline constexpr int errDeviceBusy = 1009;     // "Устройство занято"
-inline constexpr int errIncorrectINN = 3026;   // "Некорректный ИНН"
+inline constexpr int kResultDeviceBusy = 1009;     // "Устройство занято"
+inline constexpr int kResultIncorrectINN = 3026;   // "Некорректный ИНН"
 
 // Data of the extended receipt close (0xFF 0x45).
 struct TCloseCheckData {
-    std::array<TCurrency, 16> Sums{};  // payment slots 1 to 16
-    TCurrency RoundSum = 0;            // kopecks must fit one byte
-    std::array<TCurrency, 6> Taxes{};  // tax groups 1 to 6
+    std::array<TCurrencyValue, 16> Sums{};  // payment slots 1 to 16
+    TCurrencyValue RoundSum = 0;            // kopecks must fit one byte
+    std::array<TCurrencyValue, 6> Taxes{};  // tax groups 1 to 6
     std::uint8_t TaxVariant = 0;
     TBytes Text;
 };
@@ -53,7 +53,7 @@ struct TCorrectionCheckData {
     std::uint8_t CorrectionType = 0;
     std::uint8_t PaymentType = 0;
     std::uint8_t TaxVariant = 0;
-    TCurrency CorrectionSum = 0, Cash = 0, ElectronicPayment = 0, AdvancePayment = 0, Credit = 0,
+    TCurrencyValue CorrectionSum = 0, Cash = 0, ElectronicPayment = 0, AdvancePayment = 0, Credit = 0,
               CashProvision = 0, SumTAX20 = 0, SumTAX10 = 0, SumTAX0 = 0, SumTAXNone = 0, SumTAX120 = 0,
               SumTAX110 = 0;
     TBytes BaseCorrection;       // ANSI; sent as OEM text (1177)
@@ -153,7 +153,7 @@ public:
     int XReport();
     int ZReport(const TBytes& ACashierName, const TBytes& ACashierVATIN);
     int CalculationStateReport(const TBytes& ACashierName, const TBytes& ACashierVATIN);
-    int Encash(TCurrency ASumm);
+    int Encash(TCurrencyValue ASumm);
     int GetOperationReg(std::uint8_t ARegNum, TBytes& AData);
     int GetOperationRegAsInt(std::uint8_t ARegNum, std::int32_t& AData);
     int WaitForEndPrinting();
@@ -162,7 +162,7 @@ public:
 
     // --- receipts ---
     int OpenReceipt(std::uint8_t APaymentType);
-    int RegisterItem(std::uint8_t APaymentType, double AQuantity, TCurrency APrice, TCurrency ASum, TCurrency ATaxSum,
+    int RegisterItem(std::uint8_t APaymentType, double AQuantity, TCurrencyValue APrice, TCurrencyValue ASum, TCurrencyValue ATaxSum,
                      std::uint8_t ATax, std::uint8_t ADepartment, std::uint8_t ASignMethodCalculation,
                      std::uint8_t ASignCalculationObject, const TBytes& AName);
     int CloseCheckEx(const TCloseCheckData& AData, std::string& AFiscalSign, std::int64_t& ADocumentNumber);

@@ -22,6 +22,8 @@ struct CommandCase {
     std::vector<TExpectedCommand> Commands;  // a {0x10} entry is answered "idle"
 };
 
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.Name; }
+
 const TBytes kState{0x10};
 
 class CommandDataTest : public DeviceTest, public ::testing::WithParamInterface<CommandCase> {};
@@ -36,7 +38,7 @@ TEST_P(CommandDataTest, SendsExactBytes) {
     }
     EXPECT_EQ(c.Run(Device), 0);
     for (const auto& sent : Link.Sent) {
-        SCOPED_TRACE(HexDump(sent.Cmd));
+        SCOPED_TRACE(BytesToHexText(sent.Cmd));
         EXPECT_TRUE(sent.SendPwd);
         EXPECT_EQ(sent.Message.size(), sent.Cmd.size() + 4 + sent.Data.size());
     }

@@ -309,12 +309,12 @@ TEST_F(DeviceTest, RefusedCashierINNIsReportedAsIncorrectINN) {
     Link.Expect({0xFF, 0x41}, TBytes{}, Ok());
     Link.Expect({0xFF, 0x0C}, std::nullopt, Ok());
     Link.Expect({0xFF, 0x0C}, std::nullopt, Bytes({0x33}));
-    EXPECT_EQ(Device.OpenDay(BytesOf("K"), BytesOf("12")), errIncorrectINN);  // and no 0xE0
+    EXPECT_EQ(Device.OpenDay(BytesOf("K"), BytesOf("12")), kResultIncorrectINN);  // and no 0xE0
 
     Link.Expect({0xFF, 0x37}, TBytes{}, Ok());
     Link.Expect({0xFF, 0x0C}, std::nullopt, Ok());
     Link.Expect({0xFF, 0x0C}, std::nullopt, Bytes({0x33}));
-    EXPECT_EQ(Device.CalculationStateReport(BytesOf("K"), BytesOf("12")), errIncorrectINN);
+    EXPECT_EQ(Device.CalculationStateReport(BytesOf("K"), BytesOf("12")), kResultIncorrectINN);
 }
 
 TEST_F(DeviceTest, RefusedCashierNameEndsTheOperationWithTheRegisterCode) {
@@ -341,7 +341,7 @@ TEST_F(DeviceTest, EncashOfZeroSendsNothing) {
 
 TEST_F(DeviceTest, EncashThatDoesNotFitIsRefusedBeforeSending) {
     EXPECT_EQ(Device.Encash(std::int64_t{1} << 40 << 7), errInvalidParameter);
-    EXPECT_EQ(Device.Encash(std::numeric_limits<TCurrency>::min()), errInvalidParameter);
+    EXPECT_EQ(Device.Encash(std::numeric_limits<TCurrencyValue>::min()), errInvalidParameter);
     EXPECT_EQ(Device.Encash(-(std::int64_t{1} << 40) * 100), errInvalidParameter);
     EXPECT_TRUE(Link.Sent.empty());
 }
@@ -397,7 +397,7 @@ TEST_F(DeviceTest, WaitForEndPrintingEndsWithAStateFailure) {
 TEST_F(DeviceTest, WaitForEndPrintingGivesUpAsBusyAfterItsLimit) {
     const int polls = static_cast<int>(kPrintWaitLimit / kPrintPollInterval) + 1;
     for (int i = 0; i < polls; ++i) Link.ExpectState(0, 5);
-    EXPECT_EQ(Device.WaitForEndPrinting(), errDeviceBusy);
+    EXPECT_EQ(Device.WaitForEndPrinting(), kResultDeviceBusy);
     EXPECT_EQ(Clock.Sleeps.size(), static_cast<std::size_t>(polls - 1));
 }
 

@@ -63,17 +63,17 @@ public:
         Sent.push_back(sent);
         AResponse.clear();
         if (FSteps.empty()) {
-            ADD_FAILURE() << "unexpected command " << HexDump(ACmd) << "data " << HexDump(AData);
+            ADD_FAILURE() << "unexpected command " << BytesToHexText(ACmd) << " data " << BytesToHexText(AData);
             return 1007;
         }
         TStep step = FSteps.front();
         FSteps.pop_front();
-        EXPECT_EQ(HexDump(ACmd), HexDump(step.Cmd)) << "command #" << Sent.size();
+        EXPECT_EQ(BytesToHexText(ACmd), BytesToHexText(step.Cmd)) << "command #" << Sent.size();
         if (step.Data) {
-            EXPECT_EQ(HexDump(AData), HexDump(*step.Data)) << "data of command " << HexDump(ACmd);
+            EXPECT_EQ(BytesToHexText(AData), BytesToHexText(*step.Data)) << " data of command " << BytesToHexText(ACmd);
         }
         if (step.Timeout) {
-            EXPECT_EQ(ATimeout, *step.Timeout) << "time-out of command " << HexDump(ACmd);
+            EXPECT_EQ(ATimeout, *step.Timeout) << "time-out of command " << BytesToHexText(ACmd);
         }
         if (step.LinkResult != 0) return step.LinkResult;
         AResponse = step.Answer;

@@ -19,6 +19,8 @@ struct PrintCase {
     std::vector<std::string> Lines;
 };
 
+void PrintTo(const PrintCase& c, std::ostream* os) { *os << c.Name; }
+
 class PrintStringTest : public DeviceTest, public ::testing::WithParamInterface<PrintCase> {};
 
 TEST_P(PrintStringTest, SendsOneCommandPerPiece) {

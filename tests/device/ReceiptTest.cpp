@@ -15,7 +15,7 @@ TBytes Slice(const TBytes& AData, std::size_t AOffset, std::size_t ACount) {
                   AData.begin() + static_cast<std::ptrdiff_t>(AOffset + ACount));
 }
 
-constexpr TCurrency Rub(std::int64_t ARoubles, std::int64_t AKopecks = 0) { return ARoubles * 10000 + AKopecks * 100; }
+constexpr TCurrencyValue Rub(std::int64_t ARoubles, std::int64_t AKopecks = 0) { return ARoubles * 10000 + AKopecks * 100; }
 
 // ---------------------------------------------------------------------------------------------
 // Positions
@@ -48,7 +48,7 @@ TEST_F(DeviceTest, ItemValuesThatDoNotFitAreRefusedBeforeSending) {
     struct Case {
         const char* Name;
         double Quantity;
-        TCurrency Price, Sum, Tax;
+        TCurrencyValue Price, Sum, Tax;
     } cases[] = {
         {"negative quantity", -1, Rub(1), Rub(1), 0},
         {"quantity not a number", std::nan(""), Rub(1), Rub(1), 0},
@@ -56,7 +56,7 @@ TEST_F(DeviceTest, ItemValuesThatDoNotFitAreRefusedBeforeSending) {
         {"negative price", 1, -1, Rub(1), 0},
         {"negative sum", 1, Rub(1), -Rub(1), 0},
         {"negative tax", 1, Rub(1), Rub(1), -Rub(1)},
-        {"sum of 2^40 kopecks", 1, Rub(1), (TCurrency{1} << 40) * 100, 0},
+        {"sum of 2^40 kopecks", 1, Rub(1), (TCurrencyValue{1} << 40) * 100, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -145,7 +145,7 @@ TEST_F(DeviceTest, CloseValuesThatDoNotFitAreRefusedBeforeSending) {
     close.Sums[15] = -1;
     EXPECT_EQ(Device.CloseCheckEx(close, sign, doc), errInvalidParameter);
     close = {};
-    close.Taxes[5] = (TCurrency{1} << 40) * 100;
+    close.Taxes[5] = (TCurrencyValue{1} << 40) * 100;
     EXPECT_EQ(Device.CloseCheckEx(close, sign, doc), errInvalidParameter);
     EXPECT_TRUE(Link.Sent.empty());
 }
@@ -256,7 +256,7 @@ TEST_F(DeviceTest, CorrectionWithRefusedINNStopsWithIncorrectINN) {
     Link.Expect({0xFF, 0x0C}, std::nullopt, Bytes({0x33}));
     std::string sign;
     std::int64_t doc = 0;
-    EXPECT_EQ(Device.ProcessCorrectionCheck(c, sign, doc), errIncorrectINN);
+    EXPECT_EQ(Device.ProcessCorrectionCheck(c, sign, doc), kResultIncorrectINN);
 }
 
 TEST_F(DeviceTest, CorrectionValuesThatDoNotFitAreRefusedBeforeTheDocumentBegins) {
