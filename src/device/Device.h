@@ -2,6 +2,17 @@
 // The register as the driver sees it: every device operation becomes one or more commands
 // (code, connection password, data) handed to the link, and the answer's result-code byte is
 // checked. All operations return 0 or a result code; none throws for a register refusal.
+//
+// Choices where the register's protocol leaves room:
+// - no answer byte is read past the end of an answer; bytes missing from a short answer count as
+//   absent (0), and a field-structure answer without its size byte (under 43 bytes) is 1014;
+// - a value that does not fit its field (negative money, 2^40 kopecks or more, a rounding sum over
+//   255 kopecks, a quantity outside 6 bytes, a BCD value over 9999, a year outside 2000..2255, a
+//   TLV over 65535 bytes, QR data over 256 blocks) is refused with 1004 before anything is sent;
+// - WaitForEndPrinting gives up after kPrintWaitLimit with 1009 ("Устройство занято");
+// - PrintString with a line length of 0 sends each line whole;
+// - UnlockDataOutputMode reads at most as many TLVs as the largest document can hold;
+// - table rows given as 16 bits are sent whole, so a row above 255 is not silently wrapped.
 
 #include <array>
 #include <chrono>
