@@ -69,6 +69,7 @@ int TCustomSocketProtocol::OpenConnection(const std::string& AIPAddress, int ATC
     FIPAddress = AIPAddress;
     FTCPPort = ATCPPort;
     FSocket.Reset();
+    FConnectionLost = false;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     if (::inet_pton(AF_INET, Trim(AIPAddress).c_str(), &addr.sin_addr) != 1) return errAddress;
@@ -113,6 +114,7 @@ bool TCustomSocketProtocol::SendBytes(const std::uint8_t* AData, std::size_t ASi
         } else if (n < 0 && errno == EAGAIN) {
             if (!WaitFor(FSocket.Get(), POLLOUT, deadline)) return false;
         } else {
+            if (n < 0 && (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN)) FConnectionLost = true;
             return false;
         }
     }
@@ -129,7 +131,10 @@ bool TCustomSocketProtocol::ReceiveByte(std::uint8_t& AByte) {
             AByte = b;
             return true;
         }
-        if (n == 0 || (errno != EAGAIN && errno != EINTR)) return false;
+        if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            FConnectionLost = true;
+            return false;
+        }
     }
 }
 
@@ -143,6 +148,7 @@ bool TCustomSocketProtocol::ReceiveBytes(std::size_t ACount, TBytes& ABytes) {
         if (n > 0) {
             got += static_cast<std::size_t>(n);
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            FConnectionLost = true;
             break;
         }
     }
@@ -168,7 +174,8 @@ int TSocketProtocol::SendFrame(const TBytes& AMessage) {
 
 // As on the serial link, the outcome is carried across probes and attempts; here it starts at 0,
 // a byte other than ACK or NAK in reply to ENQ is followed by one more that is dropped, and FF 06
-// in reply to the frame counts as ACK.
+// in reply to the frame counts as ACK. A connection the peer closed ends the command at once with
+// the failure that found it.
 int TSocketProtocol::SendCommand(const TBytes& AMessage) {
     int outcome = errOK;
     std::uint8_t reply = 0;
@@ -176,18 +183,23 @@ int TSocketProtocol::SendCommand(const TBytes& AMessage) {
         for (int probe = 0; probe < link::kProbes; ++probe) {
             if (!SendControl(link::ENQ)) {
                 outcome = errSend;
+                if (FConnectionLost) return outcome;
                 continue;
             }
             const bool got = ReceiveByte(reply);
             link::Trace(kCaption, "<- ", reply, got);
             outcome = got ? errOK : errReceive;
-            if (!got) continue;
+            if (!got) {
+                if (FConnectionLost) return outcome;
+                continue;
+            }
             if (reply == link::ACK) {
                 TBytes old;
                 outcome = ReadFrame(old);
                 link::Trace(kCaption, "<- ", old, outcome == errOK);
                 if (outcome != errOK) return outcome;
                 outcome = SendControl(link::ACK) ? errOK : errSend;
+                if (FConnectionLost) return outcome;
                 continue;
             }
             if (reply == link::NAK) {
@@ -199,11 +211,13 @@ int TSocketProtocol::SendCommand(const TBytes& AMessage) {
         if (outcome != errOK) continue;
         outcome = SendFrame(AMessage);
         link::Trace(kCaption, "-> ", AMessage, outcome == errOK);
+        if (FConnectionLost) return outcome;
         if (outcome != errOK) continue;
         const bool got = ReceiveByte(reply);
         link::Trace(kCaption, "<- ", reply, got);
         if (!got) {
             outcome = errReceive;
+            if (FConnectionLost) return outcome;
             continue;
         }
         if (reply == link::ACK) return errOK;
@@ -215,6 +229,7 @@ int TSocketProtocol::SendCommand(const TBytes& AMessage) {
                 if (reply == link::ACK) return errOK;
             } else {
                 outcome = errReceive;
+                if (FConnectionLost) return outcome;
             }
         }
     }

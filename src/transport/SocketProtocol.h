@@ -34,6 +34,8 @@ protected:
     void SkipByte();
 
     UniqueFd FSocket;
+    // The peer closed or reset the connection: further probes cannot succeed.
+    bool FConnectionLost = false;
     std::string FIPAddress;
     int FTCPPort = 0;
 };
