@@ -145,7 +145,7 @@ bool TComm::Close() {
     const int fd = FHandle.Get();
     const int dtr = TIOCM_DTR;
     ::ioctl(fd, TIOCMBIC, &dtr);  // not every tty has modem lines
-    ::tcflush(fd, TCIOFLUSH);
+    ::tcflush(fd, TCIFLUSH);      // bytes written but not yet sent still go out (close drains them)
     FHandle.Reset();
     return true;
 }
@@ -153,9 +153,11 @@ bool TComm::Close() {
 bool TComm::Opened() const { return FHandle.Valid(); }
 
 bool TComm::Purge(bool /*Abort*/) {
-    // Reads and writes are synchronous here, so there is never a pending transfer to abort.
+    // Only input is discarded. A write here returns once the bytes are queued, not sent; dropping
+    // the output queue would lose the ACK that ended the previous command. Reads and writes are
+    // synchronous, so there is never a pending transfer to abort.
     if (!Opened() && !Open()) return false;
-    if (::tcflush(FHandle.Get(), TCIOFLUSH) != 0) return FailErrno(errno);
+    if (::tcflush(FHandle.Get(), TCIFLUSH) != 0) return FailErrno(errno);
     return true;
 }
 

@@ -194,6 +194,19 @@ TEST_F(ComPortTest, PurgeDiscardsWaitingInput) {
     EXPECT_FALSE(Port.ReadChar(b, 10));
 }
 
+TEST_F(ComPortTest, PurgeKeepsBytesAlreadyWritten) {
+    // The loss depends on when the kernel moves the byte on, so try it many times.
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_TRUE(Port.WriteChar(0x06));
+        ASSERT_TRUE(Port.Purge(true));
+        ASSERT_TRUE(Register.Expect({0x06}, 1000)) << "lost at " << i;
+    }
+    ASSERT_TRUE(Port.WriteChar(0x07));
+    EXPECT_TRUE(Port.Close());
+    EXPECT_TRUE(Register.Expect({0x07}));
+    EXPECT_TRUE(Register.Failures().empty());
+}
+
 TEST_F(ComPortTest, HangUpOfThePeerFailsTheReadWithASystemText) {
     ASSERT_TRUE(Port.Open());
     Link.CloseMaster();
