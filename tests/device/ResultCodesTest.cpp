@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 
 #include "device/ResultCodes.h"
@@ -14,6 +16,8 @@ struct DescriptionCase {
     std::string ExtText;
     std::string Expected;
 };
+
+void PrintTo(const DescriptionCase& c, std::ostream* os) { *os << c.Name; }
 
 class DeviceResultDescriptionTest : public ::testing::TestWithParam<DescriptionCase> {};
 

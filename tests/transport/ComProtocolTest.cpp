@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -94,6 +96,8 @@ struct CommandCodeCase {
     TBytes AnswerMessage;
     TBytes Body;
 };
+
+void PrintTo(const CommandCodeCase& c, std::ostream* os) { *os << c.Name; }
 
 class ComProtocolCommandCode : public ComProtocolTest, public ::testing::WithParamInterface<CommandCodeCase> {};
 

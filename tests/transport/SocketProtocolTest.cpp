@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <sys/socket.h>
 
 #include <fstream>
@@ -225,6 +227,8 @@ struct AddressCase {
     int Port;  // 0: the listener's
     int Expected;
 };
+
+void PrintTo(const AddressCase& c, std::ostream* os) { *os << c.Name; }
 
 class SocketOpenConnection : public ::testing::TestWithParam<AddressCase> {};
 
