@@ -1,6 +1,12 @@
 #pragma once
 // A serial port on Linux termios: COM<n> maps to the link <data folder>fr_tarvikonline1c83/COM<n>
 // when it exists, else /dev/ttyS<n-1>. Opened raw, O_NOCTTY, exclusive.
+//
+// Reads and writes follow the classic serial time-out record: a read ends after ReadInterval ms
+// of silence between two bytes or after ReadMultiplier * count + ReadConstant ms in all; a write
+// may take WriteMultiplier * count + WriteConstant ms. Waiting is a poll with a deadline, so a byte
+// that arrives is taken at once. Failures never throw: they return false and leave their text in
+// ExtResultDescription.
 
 #include <cstdint>
 #include <string>
@@ -14,6 +20,22 @@ class TComm {
 public:
     enum TBaudRate { br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400, br56000,
                      br57600, br115200 };
+    enum TParity { prNone, prOdd, prEven, prMark, prSpace };
+    enum TStopBits { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
+
+    struct TTimeouts {
+        std::uint32_t ReadInterval = 100;
+        std::uint32_t ReadMultiplier = 0;
+        std::uint32_t ReadConstant = 100;
+        std::uint32_t WriteMultiplier = 50;
+        std::uint32_t WriteConstant = 100;
+    };
+
+    struct TFlowControl {
+        bool OutCtsFlow = false;  // hardware flow control (RTS/CTS)
+        bool XonXoffOut = false;
+        bool XonXoffIn = false;
+    };
 
     TComm();
     virtual ~TComm();
@@ -40,9 +62,41 @@ public:
     // The device path COM<PortNumber> maps to.
     std::string DevicePath() const;
 
-    // (further members are the implementation's)
+    const TTimeouts& Timeouts() const { return FTimeouts; }
+    // Used by the next read or write; nothing is sent to the port.
+    void SetTimeouts(const TTimeouts& Value) { FTimeouts = Value; }
+    TParity Parity() const { return FParity; }
+    void SetParity(TParity Value) { FParity = Value; }
+    TStopBits StopBits() const { return FStopBits; }
+    void SetStopBits(TStopBits Value) { FStopBits = Value; }
+    std::uint8_t DataBits() const { return FDataBits; }
+    void SetDataBits(std::uint8_t Value) { FDataBits = Value; }
+    const TFlowControl& FlowControl() const { return FFlowControl; }
+    void SetFlowControl(const TFlowControl& Value) { FFlowControl = Value; }
+
+protected:
+    TTimeouts FTimeouts;
+    TBaudRate FBaudRate = br9600;
+
+private:
+    bool ApplyLineSettings();
+    bool Fail(const std::string& Text);
+    bool FailErrno(int Err);
+    // Waits until the port is readable (true) or the deadline passes (false, no text set).
+    enum class TWait { Ready, TimedOut, Failed };
+    TWait WaitReadable(int TimeoutMs);
+
+    UniqueFd FHandle;
+    int FPortNumber = 1;
+    TParity FParity = prNone;
+    TStopBits FStopBits = sbOneStopBit;
+    std::uint8_t FDataBits = 8;
+    TFlowControl FFlowControl;
+    std::string FExtResultDescription;
 };
 
+// The register's port: 115200 bit/s, reads end after 50 ms of silence or 1000 ms per byte, writes
+// may take 500 ms (the values of LinkTimings() when the port is created).
 class TComPort : public TComm {
 public:
     TComPort();

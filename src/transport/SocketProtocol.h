@@ -1,8 +1,13 @@
 #pragma once
 // The same framed link over a TCP connection.
+//
+// Every receive waits at most LinkTimings().ReceiveTimeoutMs; a connect at most ConnectTimeoutMs.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
+#include "platform/UniqueFd.h"
 #include "transport/LinkProtocol.h"
 
 namespace fr {
@@ -11,16 +16,42 @@ class TCustomSocketProtocol : public TLinkProtocol {
 public:
     TCustomSocketProtocol();
     ~TCustomSocketProtocol() override;
-    // 0, or 600..606.
+    // 0, or 600..606. The address is dotted IPv4 (no name look-up: a host name gives 604); a port
+    // outside 1..65535 gives 603.
     int OpenConnection(const std::string& AIPAddress, int ATCPPort);
+    // 0, or -1 when closing the socket failed (the socket is released either way).
     int CloseConnection();
     bool Connected() const;
+
+protected:
+    bool SendBytes(const std::uint8_t* AData, std::size_t ASize);
+    bool SendBytes(const TBytes& AData) { return SendBytes(AData.data(), AData.size()); }
+    // One byte within the receive time-out; false on error, time-out or a closed connection.
+    bool ReceiveByte(std::uint8_t& AByte);
+    // Up to ACount bytes: reads until all arrived, the receive time-out expired or the peer closed;
+    // false only when nothing arrived.
+    bool ReceiveBytes(std::size_t ACount, TBytes& ABytes);
+    void SkipByte();
+
+    UniqueFd FSocket;
+    // The peer closed or reset the connection: further probes cannot succeed.
+    bool FConnectionLost = false;
+    std::string FIPAddress;
+    int FTCPPort = 0;
 };
 
 class TSocketProtocol : public TCustomSocketProtocol {
 public:
+    // ATimeout is ignored: every wait is bounded by the receive time-out.
     int RunCommand(TBytes& AResponse, const TBytes& AConnectPwd, const TBytes& ACmd, const TBytes& AData,
                    int ATimeout, bool ASendPwd, bool AWaitResponse) override;
+
+private:
+    int SendFrame(const TBytes& AMessage);
+    int SendCommand(const TBytes& AMessage);
+    int ReadFrame(TBytes& AFrame);
+    int ReceiveAnswer(TBytes& AAnswer);
+    bool SendControl(std::uint8_t AByte);
 };
 
 }  // namespace fr
