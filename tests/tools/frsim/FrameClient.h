@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -67,6 +68,8 @@ public:
         a.sin_port = htons(port);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (::connect(s.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("connect");
+        int one = 1;
+        ::setsockopt(s.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         return TClient(std::move(s));
     }
     static TClient Pty(const std::string& path) {

@@ -178,7 +178,7 @@ bool TLinkServer::WriteAll(int fd, const TBytes& b) {
 bool TLinkServer::Wait(std::chrono::milliseconds ms) {
     auto deadline = TClock::now() + ms;
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now()).count();
         if (left <= 0) return true;
         pollfd p{FWakeRead.Get(), POLLIN, 0};
         int r = ::poll(&p, 1, static_cast<int>(left));
