@@ -257,7 +257,11 @@ std::optional<std::int64_t> ParseDateTime(const std::string& s) {
     tm.tm_hour = h;
     tm.tm_min = mi;
     tm.tm_sec = se;
-    return static_cast<std::int64_t>(timegm(&tm));
+    std::time_t t = timegm(&tm);
+    std::tm back{};
+    gmtime_r(&t, &back);
+    if (back.tm_mday != d || back.tm_mon != mo - 1) return std::nullopt;  // 30 February
+    return static_cast<std::int64_t>(t);
 }
 
 const char* kKinds[] = {"silence", "nak",   "badcheck", "noack",  "uncollected",
