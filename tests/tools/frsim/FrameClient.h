@@ -51,7 +51,7 @@ inline TBytes Cmd(std::uint16_t code, const TBytes& data = {}, std::uint32_t pwd
 }
 
 inline void Le(TBytes& b, std::uint64_t v, int w) {
-    for (int i = 0; i < w; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    for (int i = 0; i < w; ++i) b.push_back(i < 8 ? static_cast<std::uint8_t>(v >> (8 * i)) : 0);
 }
 inline std::uint64_t GetLe(const TBytes& b, std::size_t off, int w) {
     std::uint64_t v = 0;

@@ -141,40 +141,41 @@ INSTANTIATE_TEST_SUITE_P(Transports, LinkTest, ::testing::Values(TTransport::Tcp
 
 // ---- faults ----
 
-class FaultTest : public ::testing::Test {
+// Faults over both transports; those that drop the connection are TCP-only.
+class FaultTest : public LinkTest {
 protected:
-    void SetUp() override { Port = Sim.StartTcp(0); }
     void Add(const std::string& spec) {
         auto f = TSimulator::ParseFault(spec);
         ASSERT_TRUE(f) << spec;
         Sim.AddFault(*f);
     }
-    TSimulator Sim;
-    std::uint16_t Port = 0;
 };
 
-TEST_F(FaultTest, SilenceIgnoresTheFrame) {
+class TcpFaultTest : public FaultTest {};
+class PtyFaultTest : public FaultTest {};
+
+TEST_P(FaultTest, SilenceIgnoresTheFrame) {
     Add("silence:10");
-    TClient c = TClient::Tcp(Port);
+    TClient c = Connect();
     c.Send(MakeFrame(Cmd(0x10)));
     c.Send({ENQ});
     EXPECT_EQ(c.Byte(), NAK);  // the first byte back answers the ENQ: the frame got nothing
     EXPECT_EQ(c.Run(0x10).at(0), 0);
 }
 
-TEST_F(FaultTest, NakRejectsTheFrameWithoutExecutingIt) {
+TEST_P(FaultTest, NakRejectsTheFrameWithoutExecutingIt) {
     Sim.SetFiscal(true);
     Add("nak:e0");
-    TClient c = TClient::Tcp(Port);
+    TClient c = Connect();
     c.Send(MakeFrame(Cmd(0xE0)));
     EXPECT_EQ(c.Byte(), NAK);
     EXPECT_FALSE(Sim.Status().ShiftOpen);
     EXPECT_EQ(c.Run(0xE0).at(0), 0);
 }
 
-TEST_F(FaultTest, BadCheckByteOnTheAnswerAndAGoodResend) {
+TEST_P(FaultTest, BadCheckByteOnTheAnswerAndAGoodResend) {
     Add("badcheck:10");
-    TClient c = TClient::Tcp(Port);
+    TClient c = Connect();
     c.Send(MakeFrame(Cmd(0x10)));
     ASSERT_EQ(c.Byte(), ACK);
     bool ok = true;
@@ -186,10 +187,10 @@ TEST_F(FaultTest, BadCheckByteOnTheAnswerAndAGoodResend) {
     c.Send({ACK});
 }
 
-TEST_F(FaultTest, NoAckExecutesAndKeepsTheAnswerForEnq) {
+TEST_P(FaultTest, NoAckExecutesAndKeepsTheAnswerForEnq) {
     Sim.SetFiscal(true);
     Add("noack:e0");
-    TClient c = TClient::Tcp(Port);
+    TClient c = Connect();
     c.Send(MakeFrame(Cmd(0xE0)));
     c.Send({ENQ});
     EXPECT_EQ(c.Byte(), ACK);
@@ -201,9 +202,9 @@ TEST_F(FaultTest, NoAckExecutesAndKeepsTheAnswerForEnq) {
     EXPECT_TRUE(Sim.Status().ShiftOpen);
 }
 
-TEST_F(FaultTest, UncollectedAnswerWaitsForEnq) {
+TEST_P(FaultTest, UncollectedAnswerWaitsForEnq) {
     Add("uncollected:10");
-    TClient c = TClient::Tcp(Port);
+    TClient c = Connect();
     c.Send(MakeFrame(Cmd(0x10)));
     EXPECT_EQ(c.Byte(), ACK);
     c.Send({ENQ});
@@ -216,9 +217,9 @@ TEST_F(FaultTest, UncollectedAnswerWaitsForEnq) {
     EXPECT_EQ(c.Byte(), NAK);
 }
 
-TEST_F(FaultTest, SplitAnswerIsPacedAtTheBitRate) {
+TEST_P(FaultTest, SplitAnswerIsPacedAtTheBitRate) {
     Add("split:10=1200/2");
-    TClient c = TClient::Tcp(Port);
+    TClient c = Connect();
     auto start = Clock::now();
     c.Send(MakeFrame(Cmd(0x10)));
     ASSERT_EQ(c.Byte(), ACK);
@@ -233,9 +234,9 @@ TEST_F(FaultTest, SplitAnswerIsPacedAtTheBitRate) {
     c.Send({ACK});
 }
 
-TEST_F(FaultTest, DelayComesBetweenAckAndAnswer) {
+TEST_P(FaultTest, DelayComesBetweenAckAndAnswer) {
     Add("delay:10=300");
-    TClient c = TClient::Tcp(Port);
+    TClient c = Connect();
     auto start = Clock::now();
     c.Send(MakeFrame(Cmd(0x10)));
     ASSERT_EQ(c.Byte(), ACK);
@@ -244,9 +245,9 @@ TEST_F(FaultTest, DelayComesBetweenAckAndAnswer) {
     c.Send({ACK});
 }
 
-TEST_F(FaultTest, DisconnectDropsTheConnectionMidFrame) {
+TEST_P(TcpFaultTest, DisconnectDropsTheConnectionMidFrame) {
     Add("disconnect:10");
-    TClient c = TClient::Tcp(Port);
+    TClient c = Connect();
     c.Send(MakeFrame(Cmd(0x10)));
     ASSERT_EQ(c.Byte(), ACK);
     EXPECT_EQ(c.Byte(), STX);
@@ -256,9 +257,9 @@ TEST_F(FaultTest, DisconnectDropsTheConnectionMidFrame) {
     EXPECT_LT(got, 20);  // the whole answer frame is 20 bytes
 }
 
-TEST_F(FaultTest, RefusalGivesTheCodeForTheNextCountFramesOnly) {
+TEST_P(FaultTest, RefusalGivesTheCodeForTheNextCountFramesOnly) {
     Add("refuse:10x2=80");
-    TClient c = TClient::Tcp(Port);
+    TClient c = Connect();
     EXPECT_EQ(c.Run(0x11).at(0), 0);  // another command is not touched
     EXPECT_EQ(c.Run(0x10), TBytes{80});
     EXPECT_EQ(c.Run(0x10), TBytes{80});
@@ -266,20 +267,20 @@ TEST_F(FaultTest, RefusalGivesTheCodeForTheNextCountFramesOnly) {
     EXPECT_TRUE(Sim.Faults().empty());
 }
 
-TEST_F(FaultTest, FaultWithoutCountLastsUntilCleared) {
+TEST_P(FaultTest, FaultWithoutCountLastsUntilCleared) {
     Add("refuse:ff01x0=3");
-    TClient c = TClient::Tcp(Port);
+    TClient c = Connect();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(c.Run(0xFF01), TBytes{3});
     Sim.ClearFaults();
     EXPECT_EQ(c.Run(0xFF01).at(0), 0);
 }
 
-TEST_F(FaultTest, ReceiptFiscalisedThenConnectionDroppedBeforeTheAnswer) {
+TEST_P(TcpFaultTest, ReceiptFiscalisedThenConnectionDroppedBeforeTheAnswer) {
     Sim.SetFiscal(true);
     Sim.OpenShift();
     std::uint32_t before = Sim.Status().LastDocument;
     {
-        TClient c = TClient::Tcp(Port);
+        TClient c = Connect();
         ASSERT_EQ(c.Run(0x8D, {0}).at(0), 0);
         TBytes item{1};
         Le(item, 1000000, 6);
@@ -300,7 +301,7 @@ TEST_F(FaultTest, ReceiptFiscalisedThenConnectionDroppedBeforeTheAnswer) {
     EXPECT_EQ(Sim.Status().LastDocument, before + 1);
     EXPECT_EQ(Sim.Status().Mode, 2);
     // The answer was never collected: the next host finds it on its first ENQ.
-    TClient c = TClient::Tcp(Port);
+    TClient c = Connect();
     c.Send({ENQ});
     EXPECT_EQ(c.Byte(), ACK);
     auto a = c.Frame();
@@ -310,23 +311,46 @@ TEST_F(FaultTest, ReceiptFiscalisedThenConnectionDroppedBeforeTheAnswer) {
     c.Send({ACK});
 }
 
-TEST_F(FaultTest, NewHostReplacesAnIdleConnection) {
-    TClient first = TClient::Tcp(Port);
+TEST_P(TcpFaultTest, NewHostReplacesAnIdleConnection) {
+    TClient first = Connect();
     EXPECT_EQ(first.Run(0x10).at(0), 0);
-    TClient second = TClient::Tcp(Port);
+    TClient second = Connect();
     EXPECT_EQ(second.Run(0x10).at(0), 0);
     EXPECT_EQ(first.Byte(), -2);
     EXPECT_EQ(Sim.Status().Connections, 2);
 }
 
-TEST_F(FaultTest, StopEndsServingPromptly) {
-    TClient c = TClient::Tcp(Port);
+TEST_P(TcpFaultTest, StopEndsServingPromptly) {
+    TClient c = Connect();
     c.Send({STX, 0x10});  // an unfinished frame
     auto start = Clock::now();
     Sim.Stop();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
     EXPECT_FALSE(Sim.Running());
 }
+
+TEST_P(PtyFaultTest, DisconnectOnATerminalLeavesHalfAFrameAndTheAnswerForEnq) {
+    Add("disconnect:10");
+    TClient c = Connect();
+    c.Send(MakeFrame(Cmd(0x10)));
+    ASSERT_EQ(c.Byte(), ACK);
+    for (int i = 0; i < 10; ++i) ASSERT_GE(c.Byte(), 0);  // half of the 20-byte frame
+    c.Send({ENQ});
+    EXPECT_EQ(c.Byte(), ACK);
+    bool ok = false;
+    auto a = c.Frame(&ok);
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(a->size(), 17u);
+    c.Send({ACK});
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, FaultTest, ::testing::Values(TTransport::Tcp, TTransport::Pty),
+                         [](const auto& info) { return info.param == TTransport::Tcp ? "Tcp" : "Pty"; });
+INSTANTIATE_TEST_SUITE_P(Tcp, TcpFaultTest, ::testing::Values(TTransport::Tcp),
+                         [](const auto&) { return std::string("Tcp"); });
+INSTANTIATE_TEST_SUITE_P(Pty, PtyFaultTest, ::testing::Values(TTransport::Pty),
+                         [](const auto&) { return std::string("Pty"); });
 
 // ---- pseudo-terminal COM link ----
 

@@ -436,6 +436,16 @@ TEST_F(ModelTest, PrintingDocumentIsSubmodeFiveForTheConfiguredTime) {
     EXPECT_EQ(Result(0x17, {3, 'a'}), 0);
 }
 
+TEST_F(ModelTest, ShiftCloseReportPrintsInSubmodeFour) {
+    FiscalWithShift();
+    Sim.SetPrintMillis(200);
+    EXPECT_EQ(Result(0x41), 0);
+    EXPECT_EQ(Submode(), 4);
+    EXPECT_EQ(Result(0xE0), 80);
+    Steady.Advance(std::chrono::milliseconds(200));
+    EXPECT_EQ(Result(0xE0), 0);
+}
+
 TEST_F(ModelTest, AutoCutTableFieldMakesTheRegisterCutAfterDocuments) {
     EXPECT_EQ(Result(0x1E, {1, 1, 0, 7, 1}), 0);
     EXPECT_EQ(Result(0x40), 0);

@@ -22,7 +22,7 @@ constexpr std::size_t kMaxItems = 100;
 constexpr std::uint64_t kMaxMoney = (1ULL << 40) - 1;
 
 void PutLE(TBytes& b, std::uint64_t v, int width) {
-    for (int i = 0; i < width; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    for (int i = 0; i < width; ++i) b.push_back(i < 8 ? static_cast<std::uint8_t>(v >> (8 * i)) : 0);
 }
 
 std::uint64_t GetLE(const TBytes& b, std::size_t off, int width) {
@@ -245,7 +245,7 @@ int TRegister::Mode() const {
 
 int TRegister::Submode() const {
     if (FPaperState == 2 || FPaperState == 3) return FPaperState;
-    if (Busy()) return 5;
+    if (Busy()) return FBusySubmode;
     if (!FPaper) return 1;
     return 0;
 }
@@ -256,7 +256,10 @@ std::optional<std::uint8_t> TRegister::PrintCheck() const {
     return std::nullopt;
 }
 
-void TRegister::StartBusy() { FBusyUntil = FSteadyNow() + std::chrono::milliseconds(FPrintMillis); }
+void TRegister::StartBusy(int busySubmode) {
+    FBusyUntil = FSteadyNow() + std::chrono::milliseconds(FPrintMillis);
+    FBusySubmode = busySubmode;
+}
 
 void TRegister::SetPaper(bool loaded) {
     FPaper = loaded;
@@ -297,7 +300,7 @@ void TRegister::Print(const std::string& utf8, std::uint8_t flags, int style) {
     PrintEntry(e, 1);
 }
 
-void TRegister::EndDocument() {
+void TRegister::EndDocument(int busySubmode) {
     ++FDocumentCounter;
     if (FieldByte(1, 7) != 0) {
         TTapeEntry cut;
@@ -305,7 +308,7 @@ void TRegister::EndDocument() {
         cut.Flags = 1;
         PrintEntry(cut, 0);
     }
-    StartBusy();
+    StartBusy(busySubmode);
 }
 
 // ---- fiscal storage helpers ----
@@ -724,7 +727,7 @@ TBytes TRegister::ZReport() {
     Print(fmt::format("ЧЕКОВ ЗА СМЕНУ {}", FReceiptNumber));
     Print(fmt::format("ФД {}", doc.Number));
     Print(fmt::format("ФП {}", doc.Sign));
-    EndDocument();
+    EndDocument(4);
     return AnswerOp();
 }
 
@@ -745,7 +748,7 @@ TBytes TRegister::Settlements() {
     Print(fmt::format("НЕПЕРЕДАННЫХ ФД {}", unsent));
     Print(fmt::format("ФД {}", doc.Number));
     Print(fmt::format("ФП {}", doc.Sign));
-    EndDocument();
+    EndDocument(4);
     TBytes a{rc::Ok};
     PutLE(a, doc.Number, 4);
     PutLE(a, doc.Sign, 4);

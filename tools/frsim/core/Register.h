@@ -139,8 +139,8 @@ private:
     std::optional<std::uint8_t> PrintCheck() const;  // refusal for a printing command
     void Print(const std::string& utf8, std::uint8_t flags = 2, int style = 0);
     void PrintEntry(const TTapeEntry& e, int lines);
-    void EndDocument();
-    void StartBusy();
+    void EndDocument(int busySubmode = 5);
+    void StartBusy(int busySubmode = 5);
     const TFieldDef* Field(int table, int field) const;
     TBytes& FieldValue(int table, int field);
     std::string FieldText(int table, int field) const;  // CP1251 bytes up to the first zero
@@ -193,6 +193,7 @@ private:
     std::vector<std::pair<TTapeEntry, int>> FHeld;  // printed after 0xB0
     int FPrintMillis = 0;
     std::chrono::steady_clock::time_point FBusyUntil{};
+    int FBusySubmode = 5;  // 4 for the long shift reports
     std::vector<TTapeEntry> FTape;
     std::vector<TBytes> FQrBlocks;
     int FDrawerOpenings = 0;

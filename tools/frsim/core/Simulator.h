@@ -10,8 +10,8 @@
 // One background thread serves the link (one host connection at a time: a new TCP client
 // replaces an idle one). Stop() (and the destructor) ends it and removes the COM link.
 //
-// Every other member is the control interface; each is safe to call from any thread while the
-// link is served. Faults (TFault) act on the link for matching command frames. The paper tape
+// StartTcp, StartPty and Stop belong to the owning thread. Every other member is the control
+// interface; each is safe to call from any thread while the link is served. Faults (TFault) act on the link for matching command frames. The paper tape
 // records what the register printed. SaveJson/LoadJson keep the register's state (clock,
 // shift, counters, tables, fiscal documents, tape) between runs.
 //
