@@ -352,6 +352,38 @@ INSTANTIATE_TEST_SUITE_P(Tcp, TcpFaultTest, ::testing::Values(TTransport::Tcp),
 INSTANTIATE_TEST_SUITE_P(Pty, PtyFaultTest, ::testing::Values(TTransport::Pty),
                          [](const auto&) { return std::string("Pty"); });
 
+TEST(LinkRobustnessTest, RandomBytesNeverWedgeTheLink) {
+    TSimulator sim;
+    sim.SetFiscal(true);
+    std::uint16_t port = sim.StartTcp(0);
+    std::uint32_t seed = 777;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, static_cast<std::uint8_t>(seed >> 16); };
+    for (int round = 0; round < 20; ++round) {
+        TClient g = TClient::Tcp(port);
+        TBytes junk;
+        for (int i = 0; i < 300; ++i) {
+            std::uint8_t b = next();
+            junk.push_back(b % 7 == 0 ? STX : b % 11 == 0 ? ENQ : b);
+        }
+        g.Send(junk);
+    }
+    TClient c = TClient::Tcp(port);
+    c.Send({ENQ});
+    int r = c.Byte();
+    if (r == ACK) {  // an answer to a random frame was left: collect it
+        ASSERT_TRUE(c.Frame());
+        c.Send({ACK, ENQ});
+        r = c.Byte();
+    }
+    EXPECT_EQ(r, NAK);
+    c.Send(MakeFrame(Cmd(0x10)));
+    ASSERT_EQ(c.Byte(), ACK);
+    auto a = c.Frame();
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->at(1), 0);
+    c.Send({ACK});
+}
+
 // ---- pseudo-terminal COM link ----
 
 TEST(PtyComLinkTest, ComLinkInTheDataFolderPointsToTheTerminalAndGoesAtStop) {

@@ -59,7 +59,7 @@ std::uint16_t TLinkServer::ListenTcp(std::uint16_t port) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::bind(s.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
         throw EOSError("bind 127.0.0.1:" + std::to_string(port), errno);
-    if (::listen(s.Get(), 4) != 0) throw EOSError("listen", errno);
+    if (::listen(s.Get(), SOMAXCONN) != 0) throw EOSError("listen", errno);
     socklen_t len = sizeof a;
     if (::getsockname(s.Get(), reinterpret_cast<sockaddr*>(&a), &len) != 0) throw EOSError("getsockname", errno);
     FListen = std::move(s);
