@@ -16,11 +16,14 @@ namespace {
 // The interface level the platform offered; we use only the first level's services.
 int gPlatformCapabilities = eAppCapabilitiesInvalid;
 
-__attribute__((constructor)) void OnLibraryLoad() {
-    try {
+// The log is named after the module, not after the library file ("lib..."). Done on first use
+// rather than in a load-time constructor, which could run before the log's own statics exist.
+void NameTheLogOnce() {
+    static const bool named = [] {
         fr::TLog::SetLogFileName(fr::kModuleBaseName);
-    } catch (...) {
-    }
+        return true;
+    }();
+    (void)named;
 }
 
 }  // namespace
@@ -32,6 +35,7 @@ FR_EXPORT long GetClassObject(const char16_t* wsName, IComponentBase** pIntf) {
     *pIntf = nullptr;
     try {
         if (PlatformStringView(wsName, 256) != std::u16string_view(kClassName)) return 0;
+        NameTheLogOnce();
         *pIntf = new TNativeComponent();
         return 1;
     } catch (...) {
