@@ -10,8 +10,9 @@
 #include "platform/Encoding.h"
 #include "platform/Errors.h"
 
-namespace fr::cli {
+namespace frcli {
 
+using namespace fr;
 using namespace fr::native;
 
 bool THostMemory::AllocMemory(void** pMemory, unsigned long ulCountByte) {
@@ -73,7 +74,7 @@ const void* StringPointer(const tVariant& AValue) {
 
 }  // namespace
 
-TNativeSession::TNativeSession(const std::string& ALibraryPath) {
+TLibrarySession::TLibrarySession(const std::string& ALibraryPath) {
     FHandle = ::dlopen(ALibraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!FHandle) throw EFrError(std::string("Cannot load the add-in library: ") + ::dlerror());
     try {
@@ -95,38 +96,74 @@ TNativeSession::TNativeSession(const std::string& ALibraryPath) {
     }
 }
 
-TNativeSession::~TNativeSession() {
+TLibrarySession::~TLibrarySession() {
     Done();
     if (FObject) FDestroy(&FObject);
     // The library stays mapped: a driver may have left process-wide state (the log) whose
     // clean-up runs at exit.
 }
 
-bool TNativeSession::Init() {
+void TLibrarySession::Init() {
     FInited = FInitDone->Init(&FConnection);
-    return FInited;
+    if (!FInited) throw EFrError("The add-in library refused Init");
 }
 
-void TNativeSession::Done() {
+void TLibrarySession::Done() {
     if (!FObject || !FInitDone) return;
     if (FInited) FInitDone->Done();
     FInited = false;
 }
 
-long TNativeSession::FindMethod(std::u16string_view AName) {
-    const std::u16string name(AName);
-    return FLang->FindMethod(name.c_str());
+std::int32_t TLibrarySession::FindMethod(const std::u16string& AName) {
+    return static_cast<std::int32_t>(FLang->FindMethod(AName.c_str()));
 }
 
-long TNativeSession::GetNParams(long AMethod) { return FLang->GetNParams(AMethod); }
+std::int32_t TLibrarySession::MethodCount() { return static_cast<std::int32_t>(FLang->GetNMethods()); }
 
-void TNativeSession::Release(tVariant& AValue, const void* AOriginal) {
+std::string TLibrarySession::TakeName(const char16_t* AName) {
+    if (!AName) return {};
+    std::string name = Utf16ToUtf8(PlatformStringView(AName));
+    void* p = const_cast<char16_t*>(AName);
+    FMemory.FreeMemory(&p);
+    return name;
+}
+
+TMethodInfo TLibrarySession::MethodInfo(std::int32_t AMethodNum) {
+    TMethodInfo info;
+    info.Name = TakeName(FLang->GetMethodName(AMethodNum, 0));
+    const std::string other = TakeName(FLang->GetMethodName(AMethodNum, 1));
+    if (other != info.Name) info.Alias = other;
+    info.ParamsCount = static_cast<std::int32_t>(FLang->GetNParams(AMethodNum));
+    return info;
+}
+
+HRESULT TLibrarySession::CallAsFunc(std::int32_t AMethodNum, TVariant& ARetValue, TParams& AParams) {
+    return Call(AMethodNum, ARetValue, AParams) ? S_OK : S_FALSE;
+}
+
+std::int32_t TLibrarySession::LastResultCode() {
+    TVariant result;
+    TParams params(1);
+    const std::int32_t n = FindMethod(u"GetLastError");
+    if (n < 0 || !Call(n, result, params)) return 0;
+    return result.AsInt();
+}
+
+std::string TLibrarySession::LastResultDescription() {
+    TVariant result;
+    TParams params(1);
+    const std::int32_t n = FindMethod(u"GetLastError");
+    if (n < 0 || !Call(n, result, params)) return {};
+    return params[0].AsString();
+}
+
+void TLibrarySession::Release(tVariant& AValue, const void* AOriginal) {
     void* p = const_cast<void*>(StringPointer(AValue));
     if (p && p != AOriginal) FMemory.FreeMemory(&p);
     ClearVariant(AValue);
 }
 
-bool TNativeSession::CallAsFunc(long AMethod, TVariant& AResult, TParams& AParams) {
+bool TLibrarySession::Call(long AMethod, TVariant& AResult, TParams& AParams) {
     std::vector<tVariant> slots(AParams.size());
     std::vector<void*> originals(AParams.size(), nullptr);
     tVariant result;
@@ -155,12 +192,11 @@ bool TNativeSession::CallAsFunc(long AMethod, TVariant& AResult, TParams& AParam
     }
 }
 
-long TNativeSession::FindProp(std::u16string_view AName) {
-    const std::u16string name(AName);
-    return FLang->FindProp(name.c_str());
+std::int32_t TLibrarySession::FindProp(const std::u16string& AName) {
+    return static_cast<std::int32_t>(FLang->FindProp(AName.c_str()));
 }
 
-bool TNativeSession::GetPropVal(long AProp, TVariant& AValue) {
+HRESULT TLibrarySession::GetPropVal(std::int32_t AProp, TVariant& AValue) {
     tVariant value;
     ClearVariant(value);
     const bool ok = FLang->GetPropVal(AProp, &value);
@@ -171,17 +207,17 @@ bool TNativeSession::GetPropVal(long AProp, TVariant& AValue) {
         throw;
     }
     Release(value, nullptr);
-    return ok;
+    return ok ? S_OK : S_FALSE;
 }
 
-bool TNativeSession::SetPropVal(long AProp, const TVariant& AValue) {
+HRESULT TLibrarySession::SetPropVal(std::int32_t AProp, const TVariant& AValue) {
     tVariant value;
     ToPlatformValue(AValue, value, &FMemory);
     void* original = const_cast<void*>(StringPointer(value));
     const bool ok = FLang->SetPropVal(AProp, &value);
     Release(value, original);
     FMemory.FreeMemory(&original);
-    return ok;
+    return ok ? S_OK : S_FALSE;
 }
 
-}  // namespace fr::cli
+}  // namespace frcli

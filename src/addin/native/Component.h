@@ -1,17 +1,37 @@
 #pragma once
 // The object the platform creates through GetClassObject: the four interfaces of the binary
-// add-in interface over the add-in object. Every method is noexcept: an exception never goes
-// back into the platform; it becomes a failure answer and, where the platform has a place for
-// it, an AddError.
+// add-in interface over one TAddInObject. Every method is noexcept: an exception never goes
+// back into the platform; it becomes a failure answer and an AddError, the platform's stand-in
+// for the add-in object's message box.
 
 #include <string>
 
+#include "addin/AddInObject.h"
 #include "addin/NativeApi.h"
 
 namespace fr::native {
 
 inline constexpr char16_t kClassName[] = u"fr_tarvikonline1c83";
-inline constexpr char16_t kExtensionName[] = u"fr_tarvikonline1c83";
+
+// The platform's services object as the add-in object's host connection: the event service,
+// and the error sink that stands in for the message box.
+class THostServices final : public IHostConnection, public IAsyncEvent, public IHostErrorSink {
+public:
+    void Attach(IAddInDefBase* AConnection) { FConnection = AConnection; }
+    IAddInDefBase* Connection() const { return FConnection; }
+
+    IAsyncEvent* QueryAsyncEvent() override { return FConnection ? this : nullptr; }
+    IExtWndsSupport* QueryExtWndsSupport() override { return nullptr; }
+    IHostErrorSink* QueryErrorSink() override { return FConnection ? this : nullptr; }
+
+    HRESULT SetEventBufferDepth(std::int32_t ADepth) override;
+    HRESULT ExternalEvent(const std::u16string& ASource, const std::u16string& AMessage,
+                          const std::u16string& AData) override;
+    void ShowError(const std::u16string& ACaption, const std::u16string& AText) override;
+
+private:
+    IAddInDefBase* FConnection = nullptr;
+};
 
 class TNativeComponent final : public IComponentBase {
 public:
@@ -49,14 +69,17 @@ public:
     void SetUserInterfaceLanguageCode(const char16_t* lang) noexcept override;
 
 private:
-    // What the add-in object would show in a message box: the log, stderr, and AddError.
-    void ReportFailure(const char* AOperation, const char* AMessage) noexcept;
+    // A failure of the binding itself (or an exception the add-in object let through): the log,
+    // stderr and AddError, as the add-in object reports a handler's exception.
+    void ReportFailure(const std::string& AOperation, const std::string& AMessage) noexcept;
     template <class R, class F>
     R Guarded(const char* AOperation, R AOnFailure, F&& ABody) noexcept;
+    bool Call(long AMethodNum, tVariant* ARetValue, tVariant* AParams, long ACount);
+    std::string MethodNameOf(std::int32_t AMethodNum);
 
-    IAddInDefBase* FConnection = nullptr;
+    TAddInObject FObject;
+    THostServices FServices;
     IMemoryManager* FMemory = nullptr;
-    std::u16string FLocale;
     std::u16string FLanguage;
 };
 
