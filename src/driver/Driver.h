@@ -6,6 +6,16 @@
 // Files of this folder: Driver.cpp (settings, parameter table), DriverConnection.cpp (enable,
 // disable, the operation frame, line length, common table values), PrintState.cpp (interrupted
 // print, waiting for paper, cutting).
+//
+// Choices where the register's behaviour leaves room:
+// - an operation before the first Open answers 1005 instead of touching a missing device;
+// - Enable's result is also that of its closing line-length query, so a register that stops
+//   answering half-way through Open is not reported as connected;
+// - over TCP a failed Open closes its connection too (the register serves one host at a time);
+// - "MaxReceiptRowLength" above 255 means 255, the widest a line length byte can say;
+// - an exception passing through an operation is logged as 1001 with its message, not as the
+//   result reached before it;
+// - WaitPrintCompletion continues a document at most kMaxPrintContinuations times.
 
 #include <chrono>
 #include <cstdint>
