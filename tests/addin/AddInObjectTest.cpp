@@ -470,14 +470,14 @@ TEST_F(AddInObject, AnUnwritableLogDoesNotChangeTheOutcomeOfACall) {
     Make();
     TLog::SetLogFileName("/nonexistent-folder/fr.log");
     TVariant ret;
-    TParams params(2);
+    TParams params(7);
     ::testing::internal::CaptureStderr();
-    const HRESULT hr = Object->CallAsFunc(Find(u"GetLineLength"), ret, params);
+    const HRESULT hr = Object->CallAsFunc(Find(u"GetDescription"), ret, params);
     const std::string err = ::testing::internal::GetCapturedStderr();
     TLog::SetLogFileName(kModuleBaseName);
     EXPECT_EQ(hr, S_OK);
     EXPECT_EQ(ret, TVariant(true));
-    EXPECT_EQ(params[1], TVariant(std::int32_t{40}));
+    EXPECT_EQ(params[2], TVariant(std::string("ККТ")));
     EXPECT_NE(err.find("cannot write the log"), std::string::npos);
 }
 

@@ -102,7 +102,7 @@ std::vector<std::string> Lines(const std::string& AText) {
 TEST(ScriptRunner, InitsOnceRunsEveryStepInOrderAndEndsWithDone) {
     TTempAppData data;
     TRecordingSession session;
-    std::istringstream script(R"([{"call": "GetLineLength", "args": [null, null]},
+    std::istringstream script(R"([{"call": "GetLastError", "args": [null]},
                                   {"property": "QRSize", "value": 4},
                                   {"call": "nosuch", "args": ["a"]}])");
     std::ostringstream out, err;
@@ -110,7 +110,7 @@ TEST(ScriptRunner, InitsOnceRunsEveryStepInOrderAndEndsWithDone) {
     EXPECT_EQ(session.Events, (std::vector<std::string>{"Init", "Call", "Call", "Done"}));
     EXPECT_EQ(Lines(out.str()),
               (std::vector<std::string>{
-                  R"({"call":"GetLineLength","found":true,"hresult":0,"return":true,"args":[null,40],"code":0,"description":"Нет ошибок"})",
+                  R"({"call":"GetLastError","found":true,"hresult":0,"return":0,"args":["Нет ошибок"],"code":0,"description":"Нет ошибок"})",
                   R"({"property":"QRSize","found":true,"value":4})",
                   R"({"call":"nosuch","found":false,"hresult":1,"return":null,"args":["a"],"code":0,"description":"Нет ошибок"})"}));
     EXPECT_EQ(err.str(), "");
@@ -178,14 +178,16 @@ TEST_F(FrcliProcess, ScriptGivesOneJsonLinePerStep) {
 
 TEST_F(FrcliProcess, SevenSevenHostSeesItsMethodsAndIntegerReturns) {
     const std::string path = Script(R"([{"call": "SetDeviceID", "args": ["kkt1"]},
-                                        {"call": "GetLineLength", "args": [null, null]}])");
+                                        {"call": "GetDescription", "args": [null, null, null, null, null, null, null]}])");
     const TProcessResult r = RunFrcli("--host-exe 1cv7.exe script " + path);
     EXPECT_EQ(r.Status, 0);
     const auto lines = Lines(r.Out);
     ASSERT_EQ(lines.size(), 2u) << r.Out;
     EXPECT_EQ(json::parse(lines[0])["found"], true);
-    EXPECT_EQ(lines[1],
-              R"({"call":"GetLineLength","found":true,"hresult":0,"return":1,"args":[null,40],"code":0,"description":"Нет ошибок"})");
+    const json call = json::parse(lines[1]);
+    EXPECT_EQ(call["return"], 1);
+    EXPECT_EQ(call["args"][2], "ККТ");
+    EXPECT_EQ(call["code"], 0);
     EXPECT_EQ(json::parse(Lines(RunFrcli("script " + path).Out)[0])["found"], false);
 }
 
