@@ -8,7 +8,8 @@
 // print, waiting for paper, cutting).
 //
 // Choices where the register's behaviour leaves room:
-// - an operation before the first Open answers 1005 instead of touching a missing device;
+// - an operation before the first Open answers 1005 instead of touching a missing device, except
+//   GetLineLength, which answers the default width;
 // - Enable's result is also that of its closing line-length query, so a register that stops
 //   answering half-way through Open is not reported as connected;
 // - over TCP a failed Open closes its connection too (the register serves one host at a time);
@@ -81,6 +82,7 @@ public:
     void Disable() override;
 
     // In the operation frame: the register's line length, or "MaxReceiptRowLength" when positive.
+    // Before the first Open: the stored width (40), result 0, nothing logged.
     std::int32_t GetLineLength(std::int32_t& ALineLength) override;
 
     // The frame of every host operation:

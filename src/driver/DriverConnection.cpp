@@ -261,6 +261,8 @@ std::int32_t TDriver::RunOperation(std::string_view AName, const TOperationBody&
 // Line length
 
 std::int32_t TDriver::GetLineLength(std::int32_t& ALineLength) {
+    // Before the first Open there is no register to ask: the default width, as the base answers.
+    if (!FDevice) return TBaseDriverECR::GetLineLength(ALineLength);
     return RunOperation("GetLineLength", [&]() -> std::int32_t {
         // A failed query keeps the length already known rather than some arbitrary value.
         std::uint8_t length = FDevice->GetLineLen();

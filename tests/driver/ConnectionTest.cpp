@@ -221,7 +221,9 @@ TEST_F(ScriptedDriverTest, DestroyDisablesAndFreesTheDevice) {
 
 TEST_F(ScriptedDriverTest, OperationsBeforeTheFirstOpenGive1005) {
     std::int32_t len = 0;
-    EXPECT_EQ(Driver->GetLineLength(len), errDeviceNotReady);
+    EXPECT_EQ(Driver->GetLineLength(len), 0) << "the default width needs no register";
+    EXPECT_EQ(len, 40);
+    EXPECT_EQ(Driver->RunOperation("OpenShift", [] { return 0; }), errDeviceNotReady);
     EXPECT_EQ(Driver->StoredResultDescription(), "Устройство не найдено или не проинициализировано");
     bool b = false;
     EXPECT_EQ(Driver->GetCommonValueBool(1, b), errDeviceNotReady);
