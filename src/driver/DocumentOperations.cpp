@@ -71,8 +71,10 @@ std::u16string Folded(std::string_view AText) {
 // After the register has fiscalised the document: wait for the print, read the shift number and
 // the site address, cut. A failure here must not hide that the document exists, or the host
 // would repeat it: its number and fiscal sign go into the description and the log.
+// ANumbersKnown is false when the close was answered "printing the previous command" and carried
+// no document number.
 std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOperation, const char* ADocumentName,
-                                  TReceiptOutputs& AOut, TSideChannels& ASide) {
+                                  bool ANumbersKnown, TReceiptOutputs& AOut, TSideChannels& ASide) {
     TDevice& device = AEnv.Device();
     std::int32_t r = AEnv.WaitPrintCompletion();
     if (r == 0) {
@@ -88,7 +90,9 @@ std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOpera
     }
     if (r != 0) {
         const std::string note =
-            fmt::format("{} зарегистрирован: ФД {}, ФП {}", ADocumentName, AOut.CheckNumber, AOut.FiscalSign);
+            ANumbersKnown
+                ? fmt::format("{} зарегистрирован: ФД {}, ФП {}", ADocumentName, AOut.CheckNumber, AOut.FiscalSign)
+                : fmt::format("{} мог быть зарегистрирован, проверьте последний документ ФН", ADocumentName);
         ASide.ExtErrorDescr = ASide.ExtErrorDescr.empty() ? note : ASide.ExtErrorDescr + "; " + note;
         TLog::Append(kLogCaption,
                      fmt::format("{}: the register fiscalised the document (ФД {}, ФП {}) but a later step failed "
@@ -274,7 +278,7 @@ std::int32_t ProcessCheckBody(TDocumentEnvironment& AEnv, const TTaxValues& ATax
         AOut.CheckNumber = documentNumber;
         AOut.FiscalSign = fiscalSign;
     }
-    return FinishFiscalDocument(AEnv, "ProcessCheck", "Чек", AOut, ASide);
+    return FinishFiscalDocument(AEnv, "ProcessCheck", "Чек", r == 0, AOut, ASide);
 }
 
 std::int32_t ProcessCorrectionCheckBody(TDocumentEnvironment& AEnv, const pugi::xml_node& ACorrectionPackage,
@@ -334,7 +338,7 @@ std::int32_t ProcessCorrectionCheckBody(TDocumentEnvironment& AEnv, const pugi::
     if (r != 0) return r;
     AOut.CheckNumber = documentNumber;
     AOut.FiscalSign = fiscalSign;
-    return FinishFiscalDocument(AEnv, "ProcessCorrectionCheck", "Чек коррекции", AOut, ASide);
+    return FinishFiscalDocument(AEnv, "ProcessCorrectionCheck", "Чек коррекции", true, AOut, ASide);
 }
 
 std::int32_t PrintTextDocumentBody(TDocumentEnvironment& AEnv, const pugi::xml_node& ADocumentPackage) {

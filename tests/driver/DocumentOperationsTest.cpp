@@ -377,8 +377,14 @@ TEST_F(RuleTest, CloseAnsweringPrintingPreviousCountsAsDone) {
     Link.RefuseCmd = Bytes({0xFF, 0x45});
     Link.RefuseCode = kResultPrintingPrevious;
     EXPECT_EQ(RunCheck("", Item("")), 0);
+    Env.WaitResult = 3027;
+    EXPECT_EQ(RunCheck("", Item("")), 3027);
+    EXPECT_EQ(Side.ExtErrorDescr, "Чек мог быть зарегистрирован, проверьте последний документ ФН");
+    Env.WaitResult = 0;
+    Side = {};
     Link.RefuseCode = 0x45;
     EXPECT_EQ(RunCheck("", Item("")), 0x45);
+    EXPECT_EQ(Side.ExtErrorDescr, "");
 }
 
 TEST_F(RuleTest, TaxVariantBeyondTheByteIsRefused) {
