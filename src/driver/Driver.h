@@ -26,6 +26,7 @@
 #include <string_view>
 
 #include "device/Device.h"
+#include "driver/ReceiptTables.h"
 #include "framework/BaseDriverECR.h"
 
 namespace fr {
@@ -125,6 +126,27 @@ public:
     std::int32_t SetCommonValueByte(std::uint8_t ANum, std::uint8_t AValue);
     std::int32_t SetCommonValueBCD(std::uint8_t ANum, std::int32_t AValue);
     std::int32_t SetCommonValueHex(std::uint8_t ANum, const std::string& AValue, std::uint8_t ASize);
+
+    // ==== receipts, correction receipts, text documents (DriverDocuments.cpp) ====
+    // Each runs its body (DocumentOperations.h) in the operation frame. The fiscal sign and the
+    // site address are emptied on entry; the numbers are written only by the steps that read them.
+    // A receipt's completion cancels whatever receipt is still open; a correction's only after a
+    // failure. The bodies' side channels become FExtError/FExtErrorDescr, appended to the text.
+    std::int32_t ProcessCheck(bool AElectronically, const pugi::xml_document& ACheckPackage,
+                              std::int64_t& ACheckNumber, std::int64_t& ASessionNumber, std::string& AFiscalSign,
+                              std::string& AAddressSiteInspections) override;
+    std::int32_t ProcessCorrectionCheck(const pugi::xml_document& ACheckCorrectionPackage,
+                                        std::int64_t& ACheckNumber, std::int64_t& ASessionNumber,
+                                        std::string& AFiscalSign, std::string& AAddressSiteInspections) override;
+    std::int32_t PrintTextDocument(const pugi::xml_document& ADocumentPackage) override;
+    const TTaxValues& TaxValues() const { return FTaxValues; }
+
+protected:
+    // Tax names of the check packages, in the order of their ids.
+    TTaxValues FTaxValues;
+
+public:
+    // ==== end of receipts, correction receipts, text documents ====
 
     // ---- state ----
     // The device of the last Enable; nullptr before the first.

@@ -467,7 +467,8 @@ TEST_F(AddInObject, AnExceptionBecomesFalseAnErrorLineAndAHostErrorWithoutTheRes
 }
 
 TEST_F(AddInObject, AnUnwritableLogDoesNotChangeTheOutcomeOfACall) {
-    Make();
+    // A driver that answers without a register: TDriver's operations need an Open first.
+    Make(kTestClass);
     TLog::SetLogFileName("/nonexistent-folder/fr.log");
     TVariant ret;
     TParams params(7);

@@ -268,13 +268,38 @@ TEST_F(DriverTest, DeviceIdNamesTheFileAndNeverLeavesTheSettingsFolder) {
     }
 }
 
-TEST_F(DriverTest, ReceiptOperationsAreNotProvidedYet) {
+// Before the first Open there is no register to touch: each document operation answers 1005,
+// writes no out value and leaves the strings empty.
+TEST_F(DriverTest, DocumentOperationsBeforeOpenAnswerDeviceNotReady) {
     auto d = Make();
-    TParams seven(7);
-    seven[2] = TVariant("<CheckPackage/>");
-    EXPECT_EQ(CallMethod(*d, "ProcessCheck", seven), TVariant(false));
-    EXPECT_EQ(d->LastResultCode(), 1003);
-    EXPECT_EQ(d->LastResultDescription(), "Команда не поддерживается устройством");
+    const char* kNotReady = "Устройство не найдено или не проинициализировано";
+    TParams check{TVariant("0"), TVariant(false), TVariant("<CheckPackage/>"), TVariant(), TVariant(), TVariant(),
+                  TVariant()};
+    EXPECT_EQ(CallMethod(*d, "ProcessCheck", check), TVariant(false));
+    EXPECT_EQ(d->LastResultCode(), 1005);
+    EXPECT_EQ(d->LastResultDescription(), kNotReady);
+    EXPECT_EQ(check[3], TVariant());
+    EXPECT_EQ(check[5], TVariant());
+
+    TParams correction{TVariant("0"), TVariant("<CheckCorrectionPackage/>"), TVariant(), TVariant(), TVariant(),
+                       TVariant()};
+    EXPECT_EQ(CallMethod(*d, "ProcessCorrectionCheck", correction), TVariant(false));
+    EXPECT_EQ(d->LastResultCode(), 1005);
+    EXPECT_EQ(correction[4], TVariant());
+
+    TParams text{TVariant("0"), TVariant("<Document/>")};
+    EXPECT_EQ(CallMethod(*d, "PrintTextDocument", text), TVariant(false));
+    EXPECT_EQ(d->LastResultCode(), 1005);
+    EXPECT_EQ(d->LastResultDescription(), kNotReady);
+
+    std::int64_t number = 7, session = 8;
+    std::string sign = "old", site = "old";
+    pugi::xml_document doc;
+    EXPECT_EQ(d->ProcessCheck(false, doc, number, session, sign, site), 1005);
+    EXPECT_EQ(number, 7);
+    EXPECT_EQ(session, 8);
+    EXPECT_EQ(sign, "");
+    EXPECT_EQ(site, "");
 }
 
 }  // namespace

@@ -1,0 +1,91 @@
+// TDriver: receipts, correction receipts and text documents. The bodies live in
+// DocumentOperations.cpp; here they get the driver's device and print helpers and run in the
+// operation frame, whose completion cancels an unfinished receipt and appends the side channels.
+
+#include "driver/DocumentOperations.h"
+#include "driver/Driver.h"
+
+namespace fr {
+
+namespace {
+
+// The driver as the bodies see it. Only built inside the frame, after ConnectForOperation has
+// made sure a device exists.
+class TDriverDocumentEnvironment : public TDocumentEnvironment {
+public:
+    explicit TDriverDocumentEnvironment(TDriver& ADriver) : FDriver(ADriver) {}
+    TDevice& Device() override { return *FDriver.Device(); }
+    int LineLength() const override { return FDriver.LineLen(); }
+    bool PrintSignObjAndMethod() const override { return FDriver.PrintSignObjAndMethod(); }
+    std::string CutMarker() const override { return FDriver.CutMarker(); }
+    std::int32_t CheckPrintState() override { return FDriver.CheckPrintState(); }
+    std::int32_t WaitPrintCompletion() override { return FDriver.WaitPrintCompletion(); }
+    void CutAfterDocument(bool ANoCut, bool ARespectAutoCut, std::int32_t ALineCount) override {
+        FDriver.CutAfterDocument(ANoCut, ARespectAutoCut, ALineCount);
+    }
+
+private:
+    TDriver& FDriver;
+};
+
+}  // namespace
+
+std::int32_t TDriver::ProcessCheck(bool AElectronically, const pugi::xml_document& ACheckPackage,
+                                   std::int64_t& ACheckNumber, std::int64_t& ASessionNumber,
+                                   std::string& AFiscalSign, std::string& AAddressSiteInspections) {
+    AFiscalSign.clear();
+    AAddressSiteInspections.clear();
+    TReceiptOutputs out{ACheckNumber, ASessionNumber, {}, {}};
+    TSideChannels side;
+    const std::int32_t result = RunOperation(
+        "ProcessCheck",
+        [&] {
+            TDriverDocumentEnvironment env(*this);
+            return ProcessCheckBody(env, FTaxValues, AElectronically, ACheckPackage, out, side);
+        },
+        [&](std::int32_t) {
+            // Cancels only a receipt still open: after a successful close it changes nothing.
+            if (FDevice) FDevice->CancelReceipt();
+            FExtError = side.ExtError;
+            FExtErrorDescr = side.ExtErrorDescr;
+        });
+    ACheckNumber = out.CheckNumber;
+    ASessionNumber = out.SessionNumber;
+    AFiscalSign = out.FiscalSign;
+    AAddressSiteInspections = out.AddressSiteInspections;
+    return result;
+}
+
+std::int32_t TDriver::ProcessCorrectionCheck(const pugi::xml_document& ACheckCorrectionPackage,
+                                             std::int64_t& ACheckNumber, std::int64_t& ASessionNumber,
+                                             std::string& AFiscalSign, std::string& AAddressSiteInspections) {
+    AFiscalSign.clear();
+    AAddressSiteInspections.clear();
+    TReceiptOutputs out{ACheckNumber, ASessionNumber, {}, {}};
+    TSideChannels side;
+    const std::int32_t result = RunOperation(
+        "ProcessCorrectionCheck",
+        [&] {
+            TDriverDocumentEnvironment env(*this);
+            return ProcessCorrectionCheckBody(env, ACheckCorrectionPackage, out, side);
+        },
+        [&](std::int32_t AResult) {
+            if (AResult != 0 && FDevice) FDevice->CancelReceipt();
+            FExtError = side.ExtError;
+            FExtErrorDescr = side.ExtErrorDescr;
+        });
+    ACheckNumber = out.CheckNumber;
+    ASessionNumber = out.SessionNumber;
+    AFiscalSign = out.FiscalSign;
+    AAddressSiteInspections = out.AddressSiteInspections;
+    return result;
+}
+
+std::int32_t TDriver::PrintTextDocument(const pugi::xml_document& ADocumentPackage) {
+    return RunOperation("PrintTextDocument", [&] {
+        TDriverDocumentEnvironment env(*this);
+        return PrintTextDocumentBody(env, ADocumentPackage);
+    });
+}
+
+}  // namespace fr
