@@ -156,6 +156,21 @@ bool TCustomSocketProtocol::ReceiveBytes(std::size_t ACount, TBytes& ABytes) {
     return got > 0 || ACount == 0;
 }
 
+TBytes TCustomSocketProtocol::DiscardPending() {
+    TBytes dropped;
+    std::uint8_t buf[256];
+    for (;;) {
+        const ssize_t n = ::recv(FSocket.Get(), buf, sizeof buf, MSG_DONTWAIT);
+        if (n > 0) {
+            dropped.insert(dropped.end(), buf, buf + n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) FConnectionLost = true;
+        return dropped;
+    }
+}
+
 void TCustomSocketProtocol::SkipByte() {
     std::uint8_t b = 0;
     ReceiveByte(b);
@@ -181,6 +196,10 @@ int TSocketProtocol::SendCommand(const TBytes& AMessage) {
     std::uint8_t reply = 0;
     for (int attempt = 0; attempt < link::kAttempts; ++attempt) {
         for (int probe = 0; probe < link::kProbes; ++probe) {
+            // A register resends its answer after our NAK; left in the stream, that frame would
+            // be read as the reply to this ENQ.
+            if (const TBytes stale = DiscardPending(); !stale.empty())
+                link::Trace(kCaption, "<- ", stale, false);
             if (!SendControl(link::ENQ)) {
                 outcome = errSend;
                 if (FConnectionLost) return outcome;

@@ -32,6 +32,9 @@ protected:
     // false only when nothing arrived.
     bool ReceiveBytes(std::size_t ACount, TBytes& ABytes);
     void SkipByte();
+    // Drops whatever already arrived and was not asked for (the stream's form of the serial
+    // link's purge before each ENQ); returns the bytes dropped.
+    TBytes DiscardPending();
 
     UniqueFd FSocket;
     // The peer closed or reset the connection: further probes cannot succeed.

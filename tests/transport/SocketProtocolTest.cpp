@@ -75,6 +75,21 @@ TEST_F(SocketProtocolTest, WrongCheckByteIsRefusedWithNak) {
     EXPECT_EQ(r, 1014);
 }
 
+TEST_F(SocketProtocolTest, AnswerResentAfterNakIsNotTakenForTheNextReplyToEnq) {
+    const TBytes bad{STX, 0x03, 0x10, 0x00, 0x1E, 0x0C};
+    EXPECT_EQ(Run([&](TPeer& p) {
+                  TakeCommand(p);
+                  p.Send(bad) && p.Expect({NAK}) && p.Send(kAnswer);
+              }),
+              1014);
+    const int r = Run([](TPeer& p) {
+        TakeCommand(p);
+        p.Send(kAnswer) && p.Expect({ACK});
+    });
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(Response, (TBytes{0x00, 0x1E}));
+}
+
 TEST_F(SocketProtocolTest, FF06InReplyToTheFrameCountsAsAcknowledged) {
     const int r = Run([](TPeer& p) {
         p.Expect({ENQ}) && p.Send({NAK}) && p.Expect(Frame(kMessage)) && p.Send({0xFF, ACK});
