@@ -22,7 +22,8 @@ namespace {
 
 std::atomic<std::uint8_t> gLevel{0};
 bool gStarted = false;
-std::string gFileName;
+// constinit: the add-in module names the log from its own static initialiser, which may run first.
+constinit std::string gFileName;
 // Defined before the finaliser below, so it is still alive when the finaliser runs.
 std::mutex gLogLock;
 TLog::TClock gClock;

@@ -275,6 +275,7 @@ TEST_F(DriverTest, DeviceOperationsAreNotProvidedYet) {
     EXPECT_EQ(d->LastResultCode(), 1003);
     EXPECT_EQ(d->LastResultDescription(), "Команда не поддерживается устройством");
     TParams seven(7);
+    seven[2] = TVariant("<CheckPackage/>");
     EXPECT_EQ(CallMethod(*d, "ProcessCheck", seven), TVariant(false));
     EXPECT_EQ(d->LastResultCode(), 1003);
 }

@@ -175,25 +175,6 @@ TEST_F(CommonMethodsTest, MissingParametersAnswer1004AndNeverReadPastTheArray) {
     EXPECT_EQ(CallMethod(*D, "SetParameter", one), TVariant(false));
 }
 
-TEST_F(CommonMethodsTest, FiscalMethodsAnswerNotSupportedExceptLineLength) {
-    const std::pair<const char*, int> methods[] = {
-        {"GetDataKKT", 2},   {"PrintTextDocument", 2}, {"ProcessCorrectionCheck", 6},
-        {"ProcessCheck", 7}, {"OperationFN", 3},       {"OpenShift", 5},
-        {"CloseShift", 5},   {"CashInOutcome", 3},     {"PrintXReport", 2},
-        {"ReportCurrentStatusOfSettlements", 3},       {"GetCurrentStatus", 5},
-        {"OpenCashDrawer", 1}};
-    for (const auto& [m, n] : methods) {
-        SCOPED_TRACE(m);
-        TParams p(static_cast<std::size_t>(n));
-        EXPECT_EQ(CallMethod(*D, m, p), TVariant(false));
-        EXPECT_EQ(D->LastResultCode(), errNotSupported);
-        for (const auto& v : p) EXPECT_TRUE(v.IsEmpty());
-    }
-    TParams p(2);
-    EXPECT_EQ(CallMethod(*D, "ПолучитьШиринуСтроки", p), TVariant(true));
-    EXPECT_EQ(p[1], TVariant(40));
-}
-
 TEST_F(CommonMethodsTest, ParameterTableWithoutTheResourceIsBuiltFromTheSettings) {
     D->EmbeddedTable = false;
     TParams p(1);

@@ -1,52 +1,54 @@
 // frcli: plays the host platform for the driver.
 #include <cstdio>
 #include <exception>
+#include <iostream>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
-#include <fmt/format.h>
 
-#include "driver/Driver.h"
+#include "Commands.h"
+#include "HostSession.h"
+#include "ScriptRunner.h"
 #include "platform/System.h"
-
-namespace {
-
-// Calls the driver's "GetDescription" the way the host does: by name, with seven out-parameters.
-int Describe() {
-    auto driver = fr::TBaseDriver::Create<fr::TDriver>();
-    const int num = driver->GetMethodNum(std::u16string_view(u"GetDescription"));
-    if (num < 0) {
-        std::fputs("frcli: the driver has no method GetDescription\n", stderr);
-        return 1;
-    }
-    fr::TVariant ret;
-    fr::TParams params(static_cast<std::size_t>(driver->GetMethod(num).ParamsCount));
-    driver->GetMethod(num).DriverMethod(ret, params);
-    static const char* const kNames[] = {"Name",           "Description",         "EquipmentType", "InterfaceRevision",
-                                         "IntegrationLibrary", "MainDriverInstalled", "DownloadURL"};
-    for (std::size_t i = 0; i < params.size() && i < std::size(kNames); ++i)
-        fmt::print("{}: {}\n", kNames[i], params[i].AsString());
-    fmt::print("Version: {}\n", fr::GetModuleVersionText());
-    fmt::print("Methods: {}\n", driver->MethsCount());
-    fmt::print("Settings: {}\n", driver->SettingsCount());
-    return ret.AsBool() ? 0 : 1;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"frcli: plays the 1C:Enterprise host for the fiscal register driver"};
     std::string hostExe;
     app.add_option("--host-exe", hostExe, "host executable name used for platform detection (1cv7.exe: 7.7 host)");
     app.require_subcommand(1);
+
     auto* describe = app.add_subcommand("describe", "create the driver and print its description");
+    auto* methods = app.add_subcommand("methods", "list the methods: number, name, other name, parameter count");
+    auto* call = app.add_subcommand("call", "call one method by name and print the outcome");
+    std::string method;
+    std::vector<std::string> args;
+    call->add_option("METHOD", method, "method name, either language, any case")->required();
+    call->add_option("ARG", args, "arguments: JSON values (42, true, null, \"text\"), plain text, or @FILE");
+    auto* script = app.add_subcommand("script", "run a JSON script of calls, one JSON line per step");
+    std::string scriptPath;
+    script->add_option("FILE", scriptPath, "the script; - reads standard input")->required();
+
     CLI11_PARSE(app, argc, argv);
+    if (!hostExe.empty()) fr::SetHostExeNameForTests(hostExe);
+
+    std::vector<frcli::TStep> steps;
+    if (script->parsed()) {
+        try {
+            steps = frcli::LoadScript(scriptPath, std::cin);
+        } catch (const std::exception& e) {
+            std::cerr << "frcli: " << e.what() << '\n';
+            return 2;
+        }
+    }
     try {
-        if (!hostExe.empty()) fr::SetHostExeNameForTests(hostExe);
-        if (describe->parsed()) return Describe();
+        frcli::TDirectSession session;
+        if (describe->parsed()) return frcli::Describe(session, std::cout);
+        if (methods->parsed()) return frcli::ListMethods(session, std::cout);
+        if (call->parsed()) return frcli::CallMethod(session, method, args, std::cout, std::cerr);
+        return frcli::RunScript(session, steps, std::cout, std::cerr);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "frcli: %s\n", e.what());
+        std::cerr << "frcli: " << e.what() << '\n';
         return 1;
     }
-    return 0;
 }
