@@ -1,18 +1,69 @@
 #pragma once
-// The fiscal-register driver the host creates: its settings and parameter table. The device
-// operations come in other files of this folder; until they do, they answer 1003.
+// The fiscal-register driver the host creates: its settings and parameter table, the connection
+// to the register (Open/Close), the frame every host operation runs in, and the helpers around
+// printed documents.
+//
+// Files of this folder: Driver.cpp (settings, parameter table), DriverConnection.cpp (enable,
+// disable, the operation frame, line length, common table values), PrintState.cpp (interrupted
+// print, waiting for paper, cutting).
+//
+// Choices where the register's behaviour leaves room:
+// - an operation before the first Open answers 1005 instead of touching a missing device;
+// - Enable's result is also that of its closing line-length query, so a register that stops
+//   answering half-way through Open is not reported as connected;
+// - over TCP a failed Open closes its connection too (the register serves one host at a time);
+// - "MaxReceiptRowLength" above 255 means 255, the widest a line length byte can say;
+// - an exception passing through an operation is logged as 1001 with its message, not as the
+//   result reached before it;
+// - WaitPrintCompletion continues a document at most kMaxPrintContinuations times.
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 
+#include "device/Device.h"
 #include "framework/BaseDriverECR.h"
 
 namespace fr {
+
+// Result codes of the print helpers (the host's equipment table).
+inline constexpr int errDeviceNotReady = 1005;          // "Устройство не найдено или не проинициализировано"
+inline constexpr int errPrintFailed = 3027;             // "Ошибка печати чека (документа)"
+inline constexpr int errPreviousDocumentPrinted = 3028; // "Завершена печать предыдущего чека (документа)"
+
+// Register submodes the print helpers test.
+inline constexpr std::uint8_t kSubmodePaperOut = 2;         // print interrupted, waiting for paper
+inline constexpr std::uint8_t kSubmodeAwaitingContinue = 3; // paper loaded, waiting for "continue print"
+
+// WaitPrintCompletion: how long the user gets to load paper, as polls of the register state.
+inline constexpr int kPaperWaitPolls = 100;
+inline constexpr std::chrono::milliseconds kPaperWaitPollInterval{1000};
+// A register that keeps running out of paper is continued at most this often within one wait.
+inline constexpr int kMaxPrintContinuations = 20;
+
+// The table 1 field that says the register cuts by itself.
+inline constexpr std::uint8_t kAutoCutTable = 1, kAutoCutRow = 1, kAutoCutField = 7;
+// The table of the common values (GetCommonValue*/SetCommonValue*).
+inline constexpr std::uint8_t kCommonValueTable = 2, kCommonValueRow = 1;
+
+// "PortNumber" that selects the register over TCP.
+inline constexpr int kTcpPortNumber = 9999;
 
 class TDriver : public TBaseDriverECR {
 public:
     static constexpr const char* kClassName = "TDriver";
 
+    // The body of a host operation: returns 0 or the result that ends the operation.
+    using TOperationBody = std::function<std::int32_t()>;
+    // Runs at completion before the connection is closed, with the operation's result (receipts
+    // cancel an unfinished receipt here).
+    using TOperationCompletion = std::function<void(std::int32_t AResult)>;
+
     explicit TDriver(TCreateKey AKey);
+    ~TDriver() override;
 
     // The embedded table with the default of "LogDir" set to the log folder under the data
     // folder (with a trailing '/').
@@ -21,8 +72,92 @@ public:
     // back under that name goes to "ConnectPassword" instead of being dropped.
     int CallSetParameter(TVariant& pvarRetValue, TParams& paParams) override;
 
+    // ---- connection ----
+    // Reads the settings, sets up the log, creates the serial or TCP device afresh, connects,
+    // reads the auto-cut flag and the line length. Over TCP no connection stays open afterwards.
+    using TBaseDriverECR::Enable;
+    std::int32_t Enable() override;
+    // Closes the port or the connection; the device object stays until the next Enable.
+    void Disable() override;
+
+    // In the operation frame: the register's line length, or "MaxReceiptRowLength" when positive.
+    std::int32_t GetLineLength(std::int32_t& ALineLength) override;
+
+    // The frame of every host operation:
+    //   1. log "Start <AName>";
+    //   2. ConnectForOperation (over TCP a connection of its own); a failure skips the body;
+    //   3. ABody();
+    //   4. always, also when an exception passes through: ACompletion(result) when given,
+    //      DisconnectAfterOperation, FLastResultDescription := text of the result (with FExtError
+    //      and FExtErrorDescr appended, which are then reset), log "<AName> [%d] - %s" (INFO for 0,
+    //      ERROR otherwise). An exception is logged as 1001 with its message and passed on.
+    // Returns the result; the caller stores it in FLastResultCode as the handlers do.
+    std::int32_t RunOperation(std::string_view AName, const TOperationBody& ABody,
+                              const TOperationCompletion& ACompletion = {});
+
+    // Over TCP: drop any connection and connect again (connect and line-length query). Serial: 0.
+    // Without a device (no Open yet): 1005.
+    std::int32_t ConnectForOperation();
+    // Over TCP: close the connection. Serial: nothing.
+    void DisconnectAfterOperation();
+
+    // ---- print state ----
+    // Before a document: finishes a document the register interrupted for lack of paper. 0 when
+    // nothing was pending, 3028 when the earlier document has now been printed (the caller then
+    // stops), 3027 when it could not be, or the register's refusal of "continue print".
+    std::int32_t CheckPrintState();
+    // After a document: waits for the printing to end, giving the user kPaperWaitPolls polls to
+    // load paper. 0, 3027, or the register's refusal of "continue print".
+    std::int32_t WaitPrintCompletion();
+    // Feeds and cuts unless ANoCut, or ARespectAutoCut and the register cuts by itself. A line
+    // count of -1 cuts partially without feeding; other counts are clamped to 0..255 lines.
+    void CutAfterDocument(bool ANoCut, bool ARespectAutoCut, std::int32_t ALineCount);
+
+    // ---- table 2, row 1 ("common values") ----
+    std::int32_t GetCommonValueBool(std::uint8_t ANum, bool& AValue);
+    std::int32_t GetCommonValueByte(std::uint8_t ANum, std::uint8_t& AValue);
+    std::int32_t GetCommonValueHex(std::uint8_t ANum, std::string& AValue);
+    // AValue points into the device's answer buffer, valid until its next command.
+    std::int32_t GetCommonValueBIN(std::uint8_t ANum, const TBytes*& AValue);
+    std::int32_t SetCommonValueBool(std::uint8_t ANum, bool AValue);
+    std::int32_t SetCommonValueByte(std::uint8_t ANum, std::uint8_t AValue);
+    std::int32_t SetCommonValueBCD(std::uint8_t ANum, std::int32_t AValue);
+    std::int32_t SetCommonValueHex(std::uint8_t ANum, const std::string& AValue, std::uint8_t ASize);
+
+    // ---- state ----
+    // The device of the last Enable; nullptr before the first.
+    TDevice* Device() const { return FDevice.get(); }
+    bool AutoCut() const { return FAutoCut; }
+    const std::string& CutMarker() const { return FCutMarker; }
+    bool PrintSignObjAndMethod() const { return FPrintSignObjAndMethod; }
+    const std::string& LogDirName() const { return FLogDirName; }
+    // The clock of every wait (the device's polls and the paper wait); not owned. nullptr
+    // restores the system clock. Applies to the current device and to those Enable creates.
+    void SetClock(TDeviceClock* AClock);
+    TDeviceClock& Clock() const;
+
 protected:
     void InitSettings() override;
+    // The device for the connection Enable chooses; tests substitute their own.
+    virtual std::unique_ptr<TDevice> CreateDevice(bool ATcp);
+
+    std::unique_ptr<TDevice> FDevice;
+    bool FPrintSignObjAndMethod = false;
+    std::string FLogDirName;
+    bool FAutoCut = false;
+    std::string FCutMarker;
+    // Side channels of the receipt operations, appended to the result's text at completion.
+    std::int32_t FExtError = 0;
+    std::string FExtErrorDescr;
+
+private:
+    // Log set-up of Enable from "WriteLog" and "LogDir".
+    void SetUpLog();
+    // FLastResultDescription and the closing log line of an operation; resets the side channels.
+    void FinishOperation(std::string_view AName, std::int32_t AResult, const std::string& AExceptionText = {});
+    std::int32_t EnableDevice();
+
+    TDeviceClock* FClock = nullptr;
 };
 
 }  // namespace fr

@@ -117,6 +117,7 @@ void TLog::SetLogLevel(std::uint8_t Level) {
 
 std::uint8_t TLog::LogLevel() { return gLevel; }
 bool TLog::LogStarted() { return gStarted; }
+void TLog::SetLogStarted(bool AValue) { gStarted = AValue; }
 void TLog::SetLogFileName(const std::string& Name) { gFileName = Name; }
 std::string TLog::LogFileName() { return gFileName; }
 void TLog::SetClock(TClock AClock) { gClock = std::move(AClock); }

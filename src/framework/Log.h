@@ -22,6 +22,8 @@ public:
     static void SetLogLevel(std::uint8_t Level);
     static std::uint8_t LogLevel();
     static bool LogStarted();
+    // false makes the next line that passes write the start banner again (a new log file).
+    static void SetLogStarted(bool AValue);
     static void SetLogFileName(const std::string& Name);
     static std::string LogFileName();
     static std::string GetAbsolutePath(bool AOnlyDirectory);

@@ -268,16 +268,13 @@ TEST_F(DriverTest, DeviceIdNamesTheFileAndNeverLeavesTheSettingsFolder) {
     }
 }
 
-TEST_F(DriverTest, DeviceOperationsAreNotProvidedYet) {
+TEST_F(DriverTest, ReceiptOperationsAreNotProvidedYet) {
     auto d = Make();
-    TParams p(1);
-    EXPECT_EQ(CallMethod(*d, "Open", p), TVariant(false));
-    EXPECT_EQ(d->LastResultCode(), 1003);
-    EXPECT_EQ(d->LastResultDescription(), "Команда не поддерживается устройством");
     TParams seven(7);
     seven[2] = TVariant("<CheckPackage/>");
     EXPECT_EQ(CallMethod(*d, "ProcessCheck", seven), TVariant(false));
     EXPECT_EQ(d->LastResultCode(), 1003);
+    EXPECT_EQ(d->LastResultDescription(), "Команда не поддерживается устройством");
 }
 
 }  // namespace

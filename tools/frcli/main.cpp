@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "Commands.h"
 #include "Demo.h"
 #include "HostSession.h"
+#include "NativeSession.h"
 #include "ScriptRunner.h"
 #include "platform/System.h"
 
@@ -17,6 +19,10 @@ int main(int argc, char** argv) {
     CLI::App app{"frcli: plays the 1C:Enterprise host for the fiscal register driver"};
     std::string hostExe;
     app.add_option("--host-exe", hostExe, "host executable name used for platform detection (1cv7.exe: 7.7 host)");
+    std::string library;
+    app.add_option("--library", library,
+                   "load the add-in library at PATH through the platform's binary interface instead of "
+                   "linking the add-in object");
     app.require_subcommand(1);
 
     auto* describe = app.add_subcommand("describe", "create the driver and print its description");
@@ -45,7 +51,10 @@ int main(int argc, char** argv) {
         }
     }
     try {
-        frcli::TDirectSession session;
+        std::unique_ptr<frcli::IHostSession> owned;
+        if (library.empty()) owned = std::make_unique<frcli::TDirectSession>();
+        else owned = std::make_unique<frcli::TLibrarySession>(library);
+        frcli::IHostSession& session = *owned;
         if (describe->parsed()) return frcli::Describe(session, std::cout);
         if (methods->parsed()) return frcli::ListMethods(session, std::cout);
         if (demo->parsed()) return frcli::RunDemo(session, std::cout, std::cerr);
