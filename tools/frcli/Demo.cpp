@@ -73,7 +73,7 @@ constexpr const char* kTextDocument =
     "</Positions></Document>";
 
 // Longer outputs (the parameter table) are shortened in the listing.
-constexpr std::size_t kMaxShownText = 600;
+constexpr std::size_t kMaxShownText = 2000;
 
 std::string Shown(const TVariant& AValue) {
     if (AValue.IsString()) {
