@@ -27,6 +27,7 @@
 
 #include "device/Device.h"
 #include "driver/ReceiptTables.h"
+#include "driver/FiscalTags.h"
 #include "framework/BaseDriverECR.h"
 
 namespace fr {
@@ -148,6 +149,29 @@ protected:
 public:
     // ==== end of receipts, correction receipts, text documents ====
 
+    // ---- shifts, cash, reports; registration data and FN operations; device test ----
+    // (DriverReports.cpp; the bodies are in ReportOperations.h)
+    std::int32_t OpenShift(const std::string& ACashierName, const std::string& ACashierVATIN,
+                           std::int64_t& ASessionNumber, std::int64_t& ADocumentNumber,
+                           pugi::xml_document& AOutputParameters) override;
+    std::int32_t CloseShift(const std::string& ACashierName, const std::string& ACashierVATIN,
+                            std::int64_t& ASessionNumber, std::int64_t& ADocumentNumber,
+                            pugi::xml_document& AOutputParameters) override;
+    std::int32_t CashInOutcome(TCurrency AAmount, const std::string& ACashierName,
+                               const std::string& ACashierVATIN) override;
+    std::int32_t PrintXReport(const std::string& ACashierName, const std::string& ACashierVATIN) override;
+    std::int32_t ReportCurrentStatusOfSettlements(const std::string& ACashierName, const std::string& ACashierVATIN,
+                                                  pugi::xml_document& AOutputParameters) override;
+    std::int32_t OpenCashDrawer() override;
+    std::int32_t GetCurrentStatus(std::int64_t& ACheckNumber, std::int64_t& ASessionNumber,
+                                  std::uint8_t& ASessionState, pugi::xml_document& AStatusParameters) override;
+    std::int32_t GetDataKKT(pugi::xml_document& ATableParametersKKT) override;
+    std::int32_t OperationFN(std::uint8_t AOperationType, const pugi::xml_document& AParametersFiscal) override;
+    std::int32_t DeviceTest(std::string& ADescription) override;
+    std::string GetAdditionalActions() override;
+    std::int32_t DoAdditionalAction(const std::string& AActionName) override;
+    // ---- end of shifts, reports, registration and device test ----
+
     // ---- state ----
     // The device of the last Enable; nullptr before the first.
     TDevice* Device() const { return FDevice.get(); }
@@ -173,6 +197,8 @@ protected:
     // Side channels of the receipt operations, appended to the result's text at completion.
     std::int32_t FExtError = 0;
     std::string FExtErrorDescr;
+    // The decoded registration report, filled and emptied by GetDataKKT.
+    TDocElementList FDocElementList;
 
 private:
     // Log set-up of Enable from "WriteLog" and "LogDir".

@@ -218,13 +218,21 @@ void TDriver::FinishOperation(std::string_view AName, std::int32_t AResult, cons
     GetDeviceResultDescription(AResult, FExtError, extText, FLastResultDescription);
     FExtError = 0;
     FExtErrorDescr.clear();
-    TLog::Append(kClassName, fmt::format("{} [{}] - {}", AName, AResult, FLastResultDescription),
-                 AResult == 0 ? TLog::mtInfo : TLog::mtError);
+    try {
+        TLog::Append(kClassName, fmt::format("{} [{}] - {}", AName, AResult, FLastResultDescription),
+                     AResult == 0 ? TLog::mtInfo : TLog::mtError);
+    } catch (const std::exception&) {
+        // The outcome stands; the log's failure is not the operation's.
+    }
 }
 
 std::int32_t TDriver::RunOperation(std::string_view AName, const TOperationBody& ABody,
                                    const TOperationCompletion& ACompletion) {
-    TLog::Append(kClassName, "Start " + std::string(AName), TLog::mtInfo);
+    // A log that cannot be written must not change what the register did.
+    try {
+        TLog::Append(kClassName, "Start " + std::string(AName), TLog::mtInfo);
+    } catch (const std::exception&) {
+    }
     std::int32_t result = errUnknown;
     std::exception_ptr error;
     try {

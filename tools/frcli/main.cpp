@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Commands.h"
+#include "Demo.h"
 #include "HostSession.h"
 #include "NativeSession.h"
 #include "ScriptRunner.h"
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
     std::string scriptPath;
     script->add_option("FILE", scriptPath, "the script; - reads standard input")->required();
 
+    auto* demo = app.add_subcommand("demo", "the main job: a whole day on the simulated register, with the tape");
+
     CLI11_PARSE(app, argc, argv);
     if (!hostExe.empty()) fr::SetHostExeNameForTests(hostExe);
 
@@ -54,6 +57,7 @@ int main(int argc, char** argv) {
         frcli::IHostSession& session = *owned;
         if (describe->parsed()) return frcli::Describe(session, std::cout);
         if (methods->parsed()) return frcli::ListMethods(session, std::cout);
+        if (demo->parsed()) return frcli::RunDemo(session, std::cout, std::cerr);
         if (call->parsed()) return frcli::CallMethod(session, method, args, std::cout, std::cerr);
         return frcli::RunScript(session, steps, std::cout, std::cerr);
     } catch (const std::exception& e) {

@@ -1,0 +1,201 @@
+// Shifts, cash and reports, and the register's current status.
+
+#include <ctime>
+
+#include "driver/ReportOperations.h"
+#include "platform/Encoding.h"
+
+namespace fr {
+namespace {
+
+constexpr std::int32_t kResultShiftOpen = 3015;     // "Смена открыта"
+constexpr std::int32_t kResultShiftExpired = 3002;  // "Длительность смены превысила 24 часа..."
+
+// The operation registers that count the shift's receipts by type.
+constexpr std::uint8_t kReceiptCountRegisters[] = {144, 145, 146, 147};
+
+// IsDayOpened's states.
+constexpr std::uint8_t kShiftOpen = 1, kShiftExpired = 2;
+
+// The FN warning flags reported after a shift is opened.
+constexpr std::uint8_t kWarnUrgentReplacement = 0x01, kWarnResourcesExhaustion = 0x02,
+                       kWarnMemoryOverflow = 0x04, kWarnOFDTimeout = 0x08;
+
+// The register keeps two documents of its own beyond the receipts it counts (shift opening and
+// closing), so the documents of a shift are its receipts plus two.
+constexpr std::int64_t kShiftServiceDocuments = 2;
+
+TBytes OemCashier(const std::string& AName) { return Utf8ToSingleByte(AName, CodePage::Cp866); }
+TBytes PaddedVATIN(const std::string& AVATIN) { return Utf8ToSingleByte(PadText(AVATIN, 12)); }
+
+const char* BoolText(bool AValue) { return AValue ? "true" : "false"; }
+
+// A new document: <?xml version="1.0"?><ARoot><Parameters/></ARoot>; returns "Parameters".
+pugi::xml_node NewOutputDocument(pugi::xml_document& ADoc, const char* ARoot) {
+    ADoc.reset();
+    pugi::xml_node decl = ADoc.append_child(pugi::node_declaration);
+    decl.append_attribute("version") = "1.0";
+    return ADoc.append_child(ARoot).append_child("Parameters");
+}
+
+struct TBacklog {
+    std::int32_t Count = 0;
+    std::int64_t FirstNumber = 0;
+    TDateTime FirstDateTime = 0;
+};
+
+void AddBacklog(pugi::xml_node AParams, const TBacklog& ABacklog) {
+    AParams.append_attribute("BacklogDocumentsCounter") = std::to_string(ABacklog.Count).c_str();
+    AParams.append_attribute("BacklogDocumentFirstNumber") = std::to_string(ABacklog.FirstNumber).c_str();
+    AParams.append_attribute("BacklogDocumentFirstDateTime") = IsoDateTimeText(ABacklog.FirstDateTime).c_str();
+}
+
+void BuildShiftReportDocument(pugi::xml_document& ADoc, std::int64_t AChecks, std::int64_t AReceiptNumber,
+                              const TBacklog& ABacklog) {
+    pugi::xml_node params = NewOutputDocument(ADoc, "OutputParameters");
+    params.append_attribute("NumberOfChecks") = std::to_string(AChecks).c_str();
+    params.append_attribute("NumberOfDocuments") = std::to_string(AReceiptNumber + kShiftServiceDocuments).c_str();
+    AddBacklog(params, ABacklog);
+}
+
+std::int32_t ReadReceiptCount(TDevice& D, std::int64_t& ACount) {
+    ACount = 0;
+    for (std::uint8_t reg : kReceiptCountRegisters) {
+        std::int32_t value = 0;
+        if (const std::int32_t r = D.GetOperationRegAsInt(reg, value)) return r;
+        ACount += value;
+    }
+    return 0;
+}
+
+// Unlock, finish an interrupted print, cancel a receipt left open: the start of every printed report.
+std::int32_t PrepareForDocument(TOperationContext& C) {
+    C.Device().UnlockDataOutputMode();
+    if (const std::int32_t r = C.CheckPrintState()) return r;
+    return C.Device().CancelReceipt();
+}
+
+}  // namespace
+
+TDateTime LocalNow() {
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return TryEncodeDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                              std::min(tm.tm_sec, 59)})
+        .value_or(0);
+}
+
+std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName, const std::string& ACashierVATIN,
+                           std::int64_t& ASessionNumber, std::int64_t& ADocumentNumber,
+                           pugi::xml_document& AOutputParameters) {
+    TDevice& D = C.Device();
+    D.UnlockDataOutputMode();
+    std::uint8_t sessionState = 0;
+    std::int64_t sessionNumber = 0, receiptNumber = 0;
+    if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
+    std::uint8_t dayState = 0;
+    if (const std::int32_t r = D.IsDayOpened(dayState)) return r;
+    if (dayState == kShiftOpen) return kResultShiftOpen;
+    if (dayState == kShiftExpired) return kResultShiftExpired;
+    if (const std::int32_t r = C.CheckPrintState()) return r;
+    if (const std::int32_t r = D.CancelReceipt()) return r;
+    if (const std::int32_t r = D.OpenDay(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN))) return r;
+    if (const std::int32_t r = C.WaitPrintCompletion()) return r;
+    if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, receiptNumber)) return r;
+    TBacklog backlog;
+    if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
+        return r;
+    std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
+    if (const std::int32_t r = D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ADocumentNumber))
+        return r;
+    pugi::xml_node params = NewOutputDocument(AOutputParameters, "OutputParameters");
+    params.append_attribute("UrgentReplacementFN") = BoolText(warnings & kWarnUrgentReplacement);
+    params.append_attribute("ResourcesExhaustionFN") = BoolText(warnings & kWarnResourcesExhaustion);
+    params.append_attribute("MemoryOverflowFN") = BoolText(warnings & kWarnMemoryOverflow);
+    params.append_attribute("OFDTimeout") = BoolText(warnings & kWarnOFDTimeout);
+    C.CutAfterDocument(false, true, -1);
+    return 0;
+}
+
+std::int32_t CloseShiftBody(TOperationContext& C, const std::string& ACashierName, const std::string& ACashierVATIN,
+                            std::int64_t& ASessionNumber, std::int64_t& ADocumentNumber,
+                            pugi::xml_document& AOutputParameters) {
+    TDevice& D = C.Device();
+    if (const std::int32_t r = PrepareForDocument(C)) return r;
+    std::int64_t checks = 0;
+    if (const std::int32_t r = ReadReceiptCount(D, checks)) return r;
+    if (const std::int32_t r = D.ZReport(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN))) return r;
+    if (const std::int32_t r = C.WaitPrintCompletion()) return r;
+    std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
+    if (const std::int32_t r = D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ADocumentNumber))
+        return r;
+    std::uint8_t sessionState = 0;
+    std::int64_t receiptNumber = 0;
+    if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, receiptNumber)) return r;
+    TBacklog backlog;
+    if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
+        return r;
+    BuildShiftReportDocument(AOutputParameters, checks, receiptNumber, backlog);
+    C.CutAfterDocument(false, true, -1);
+    return 0;
+}
+
+std::int32_t CashInOutcomeBody(TOperationContext& C, TCurrencyValue AAmount) {
+    if (const std::int32_t r = PrepareForDocument(C)) return r;
+    if (const std::int32_t r = C.Device().Encash(AAmount)) return r;
+    if (const std::int32_t r = C.WaitPrintCompletion()) return r;
+    C.CutAfterDocument(false, true, -1);
+    return 0;
+}
+
+std::int32_t PrintXReportBody(TOperationContext& C) {
+    if (const std::int32_t r = PrepareForDocument(C)) return r;
+    if (const std::int32_t r = C.Device().XReport()) return r;
+    if (const std::int32_t r = C.WaitPrintCompletion()) return r;
+    C.CutAfterDocument(false, true, -1);
+    return 0;
+}
+
+std::int32_t ReportCurrentStatusOfSettlementsBody(TOperationContext& C, const std::string& ACashierName,
+                                                  const std::string& ACashierVATIN,
+                                                  pugi::xml_document& AOutputParameters) {
+    TDevice& D = C.Device();
+    if (const std::int32_t r = PrepareForDocument(C)) return r;
+    std::int64_t checks = 0;
+    if (const std::int32_t r = ReadReceiptCount(D, checks)) return r;
+    std::uint8_t sessionState = 0;
+    std::int64_t sessionNumber = 0, receiptNumber = 0;
+    if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
+    if (const std::int32_t r =
+            D.CalculationStateReport(OemCashier(ACashierName), Utf8ToSingleByte(ACashierVATIN)))
+        return r;
+    if (const std::int32_t r = C.WaitPrintCompletion()) return r;
+    if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
+    TBacklog backlog;
+    if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
+        return r;
+    BuildShiftReportDocument(AOutputParameters, checks, receiptNumber, backlog);
+    C.CutAfterDocument(false, true, -1);
+    return 0;
+}
+
+std::int32_t OpenCashDrawerBody(TOperationContext& C) { return C.Device().OpenDrawer(); }
+
+std::int32_t GetCurrentStatusBody(TOperationContext& C, std::int64_t& ACheckNumber, std::int64_t& ASessionNumber,
+                                  std::uint8_t& ASessionState, pugi::xml_document& AStatusParameters) {
+    TDevice& D = C.Device();
+    TBacklog backlog;
+    if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
+        return r;
+    std::uint8_t sessionState = 0;
+    if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, ACheckNumber)) return r;
+    ASessionState = static_cast<std::uint8_t>(sessionState + 1);
+    std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
+    if (const std::int32_t r = D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ACheckNumber))
+        return r;
+    AddBacklog(NewOutputDocument(AStatusParameters, "StatusParameters"), backlog);
+    return 0;
+}
+
+}  // namespace fr
