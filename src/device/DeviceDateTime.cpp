@@ -1,5 +1,8 @@
 #include "device/DeviceDateTime.h"
 
+#include <algorithm>
+#include <ctime>
+
 #include <chrono>
 #include <cmath>
 
@@ -50,6 +53,15 @@ std::int64_t DateToUnixTime(TDateTime AValue) {
     if (!std::isfinite(AValue) || std::fabs(AValue) > kMaxDays + 1) return 0;
     const auto days = static_cast<std::int64_t>(std::trunc(AValue));
     return (days - kUnixEpochDays) * 86400;
+}
+
+TDateTime LocalNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    return TryEncodeDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                              std::min(tm.tm_sec, 59)})
+        .value_or(0);
 }
 
 }  // namespace fr

@@ -19,5 +19,7 @@ std::optional<TDateTime> TryEncodeDateTime(const TDateTimeParts& AParts);
 TDateTimeParts DecodeDateTime(TDateTime AValue);
 // Seconds since 1970-01-01 00:00 UTC of 00:00 of the value's date (the date read as UTC).
 std::int64_t DateToUnixTime(TDateTime AValue);
+// The machine's local date and time, seconds capped at 59.
+TDateTime LocalNow();
 
 }  // namespace fr

@@ -160,15 +160,6 @@ std::optional<TDateTime> ParseIsoDateTime(std::string_view AText) {
     return *local - offsetMinutes / (24.0 * 60.0);
 }
 
-TDateTime LocalNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    return TryEncodeDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                              std::min(tm.tm_sec, 59)})
-        .value_or(0);
-}
-
 TBytes Ansi(std::string_view AText) { return Utf8ToSingleByte(AText, CodePage::Cp1251); }
 TBytes Oem(std::string_view AText) { return ToOemText(Ansi(AText)); }
 

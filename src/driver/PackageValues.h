@@ -36,8 +36,6 @@ bool AttrBool(const pugi::xml_node& ANode, const char* AName);
 // "2026-03-15T14:30:00.5+03:00", "...Z"). A zone offset converts the value to UTC; without one the
 // value is taken as it stands. Empty when the text does not parse.
 std::optional<TDateTime> ParseIsoDateTime(std::string_view AText);
-// The local date and time now.
-TDateTime LocalNow();
 
 // Device text: UTF-8 to single-byte ANSI (1251), and ANSI to OEM (866).
 TBytes Ansi(std::string_view AText);

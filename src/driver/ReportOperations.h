@@ -27,8 +27,6 @@ public:
     virtual TDateTime Now() const = 0;
 };
 
-// The computer's local date and time as a host date.
-TDateTime LocalNow();
 
 // ---- shifts, cash and reports ----
 std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName, const std::string& ACashierVATIN,

@@ -77,15 +77,6 @@ std::int32_t PrepareForDocument(TOperationContext& C) {
 
 }  // namespace
 
-TDateTime LocalNow() {
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    return TryEncodeDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                              std::min(tm.tm_sec, 59)})
-        .value_or(0);
-}
-
 std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName, const std::string& ACashierVATIN,
                            std::int64_t& ASessionNumber, std::int64_t& ADocumentNumber,
                            pugi::xml_document& AOutputParameters) {
