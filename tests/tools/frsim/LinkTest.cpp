@@ -144,9 +144,9 @@ INSTANTIATE_TEST_SUITE_P(Transports, LinkTest, ::testing::Values(TTransport::Tcp
 // Faults over both transports; those that drop the connection are TCP-only.
 class FaultTest : public LinkTest {
 protected:
-    void Add(const std::string& spec) {
-        auto f = TSimulator::ParseFault(spec);
-        ASSERT_TRUE(f) << spec;
+    void Add(const std::string& text) {
+        auto f = TSimulator::ParseFault(text);
+        ASSERT_TRUE(f) << text;
         Sim.AddFault(*f);
     }
 };
@@ -356,8 +356,8 @@ TEST(LinkRobustnessTest, RandomBytesNeverWedgeTheLink) {
     TSimulator sim;
     sim.SetFiscal(true);
     std::uint16_t port = sim.StartTcp(0);
-    std::uint32_t seed = 777;
-    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, static_cast<std::uint8_t>(seed >> 16); };
+    std::uint32_t rng = 777;
+    auto next = [&rng] { return rng = rng * 1103515245u + 12345u, static_cast<std::uint8_t>(rng >> 16); };
     for (int round = 0; round < 20; ++round) {
         TClient g = TClient::Tcp(port);
         TBytes junk;

@@ -164,8 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(ModelTest, RandomMessagesNeverCrashAndAlwaysEchoTheCode) {
-    std::uint32_t seed = 12345;
-    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, static_cast<std::uint8_t>(seed >> 16); };
+    std::uint32_t rng = 12345;
+    auto next = [&rng] { return rng = rng * 1103515245u + 12345u, static_cast<std::uint8_t>(rng >> 16); };
     FiscalWithShift();
     for (int i = 0; i < 20000; ++i) {
         TBytes m;

@@ -130,7 +130,7 @@ TEST(StateTest, ControlInterfaceChangesStateWhileServing) {
     EXPECT_EQ(c.Run(0x10).at(5), 1);  // no paper
     EXPECT_EQ(c.Run(0x1F, {9, 1, 0, 3}), (TBytes{0, 40}));
     EXPECT_NE(sim.Control("status").find("mode 3 submode 1"), std::string::npos);
-    EXPECT_NE(sim.Control("help").find("fault SPEC"), std::string::npos);
+    EXPECT_NE(sim.Control("help").find("fault FAULT"), std::string::npos);
 }
 
 struct TFaultText {
