@@ -349,7 +349,7 @@ std::string TSimulator::ControlHelp() {
            "  clock +S | clock -S         move the register's clock by S seconds\n"
            "  clock YYYY-MM-DD[THH:MM:SS] set the register's clock\n"
            "  clock run|stop              let the clock run or stand still\n"
-           "  fault FAULT                  add a fault, FAULT = KIND[:CMD][xCOUNT][=ARG]\n"
+           "  fault FAULT                 add a fault, FAULT = KIND[:CMD][xCOUNT][=ARG]\n"
            "                              KIND: silence nak badcheck noack uncollected\n"
            "                              split(=RATE[/PIECE]) delay(=MS) disconnect\n"
            "                              refuse(=CODE) drop; CMD hex (10, ff45);\n"
