@@ -55,6 +55,10 @@ inline constexpr std::uint8_t kCommonValueTable = 2, kCommonValueRow = 1;
 // "PortNumber" that selects the register over TCP.
 inline constexpr int kTcpPortNumber = 9999;
 
+class TDocumentEnvironment;
+struct TReceiptOutputs;
+struct TSideChannels;
+
 class TDriver : public TBaseDriverECR {
 public:
     static constexpr const char* kClassName = "TDriver";
@@ -145,6 +149,13 @@ public:
 protected:
     // Tax names of the check packages, in the order of their ids.
     TTaxValues FTaxValues;
+
+public:
+private:
+    using TReceiptBody = std::function<std::int32_t(TDocumentEnvironment&, TReceiptOutputs&, TSideChannels&)>;
+    std::int32_t RunReceiptOperation(const char* AName, bool ACancelAlways, std::int64_t& ACheckNumber,
+                                     std::int64_t& ASessionNumber, std::string& AFiscalSign,
+                                     std::string& AAddressSiteInspections, const TReceiptBody& ABody);
 
 public:
     // ==== end of receipts, correction receipts, text documents ====

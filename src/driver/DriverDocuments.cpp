@@ -30,22 +30,24 @@ private:
 
 }  // namespace
 
-std::int32_t TDriver::ProcessCheck(bool AElectronically, const pugi::xml_document& ACheckPackage,
-                                   std::int64_t& ACheckNumber, std::int64_t& ASessionNumber,
-                                   std::string& AFiscalSign, std::string& AAddressSiteInspections) {
+// A receipt and a correction share their frame: the fiscal sign and the address are emptied on
+// entry, the completion cancels what is left open and hands the side channels to the result text.
+std::int32_t TDriver::RunReceiptOperation(const char* AName, bool ACancelAlways, std::int64_t& ACheckNumber,
+                                          std::int64_t& ASessionNumber, std::string& AFiscalSign,
+                                          std::string& AAddressSiteInspections, const TReceiptBody& ABody) {
     AFiscalSign.clear();
     AAddressSiteInspections.clear();
     TReceiptOutputs out{ACheckNumber, ASessionNumber, {}, {}};
     TSideChannels side;
     const std::int32_t result = RunOperation(
-        "ProcessCheck",
+        AName,
         [&] {
             TDriverDocumentEnvironment env(*this);
-            return ProcessCheckBody(env, FTaxValues, AElectronically, ACheckPackage, out, side);
+            return ABody(env, out, side);
         },
-        [&](std::int32_t) {
-            // Cancels only a receipt still open: after a successful close it changes nothing.
-            if (FDevice) FDevice->CancelReceipt();
+        [&](std::int32_t AResult) {
+            // After a successful close there is nothing open and the cancel changes nothing.
+            if ((ACancelAlways || AResult != 0) && FDevice) FDevice->CancelReceipt();
             FExtError = side.ExtError;
             FExtErrorDescr = side.ExtErrorDescr;
         });
@@ -56,29 +58,25 @@ std::int32_t TDriver::ProcessCheck(bool AElectronically, const pugi::xml_documen
     return result;
 }
 
+std::int32_t TDriver::ProcessCheck(bool AElectronically, const pugi::xml_document& ACheckPackage,
+                                   std::int64_t& ACheckNumber, std::int64_t& ASessionNumber,
+                                   std::string& AFiscalSign, std::string& AAddressSiteInspections) {
+    return RunReceiptOperation("ProcessCheck", true, ACheckNumber, ASessionNumber, AFiscalSign,
+                               AAddressSiteInspections, [&](TDocumentEnvironment& env, TReceiptOutputs& out,
+                                                            TSideChannels& side) {
+                                   return ProcessCheckBody(env, FTaxValues, AElectronically, ACheckPackage, out,
+                                                           side);
+                               });
+}
+
 std::int32_t TDriver::ProcessCorrectionCheck(const pugi::xml_document& ACheckCorrectionPackage,
                                              std::int64_t& ACheckNumber, std::int64_t& ASessionNumber,
                                              std::string& AFiscalSign, std::string& AAddressSiteInspections) {
-    AFiscalSign.clear();
-    AAddressSiteInspections.clear();
-    TReceiptOutputs out{ACheckNumber, ASessionNumber, {}, {}};
-    TSideChannels side;
-    const std::int32_t result = RunOperation(
-        "ProcessCorrectionCheck",
-        [&] {
-            TDriverDocumentEnvironment env(*this);
-            return ProcessCorrectionCheckBody(env, ACheckCorrectionPackage, out, side);
-        },
-        [&](std::int32_t AResult) {
-            if (AResult != 0 && FDevice) FDevice->CancelReceipt();
-            FExtError = side.ExtError;
-            FExtErrorDescr = side.ExtErrorDescr;
-        });
-    ACheckNumber = out.CheckNumber;
-    ASessionNumber = out.SessionNumber;
-    AFiscalSign = out.FiscalSign;
-    AAddressSiteInspections = out.AddressSiteInspections;
-    return result;
+    return RunReceiptOperation("ProcessCorrectionCheck", false, ACheckNumber, ASessionNumber, AFiscalSign,
+                               AAddressSiteInspections, [&](TDocumentEnvironment& env, TReceiptOutputs& out,
+                                                            TSideChannels& side) {
+                                   return ProcessCorrectionCheckBody(env, ACheckCorrectionPackage, out, side);
+                               });
 }
 
 std::int32_t TDriver::PrintTextDocument(const pugi::xml_document& ADocumentPackage) {

@@ -214,28 +214,22 @@ int TBaseDriverECR::CallOperationFN(TVariant& pvarRetValue, TParams& paParams) {
 }
 
 int TBaseDriverECR::CallOpenShift(TVariant& pvarRetValue, TParams& paParams) {
-    return RunECRHandler(pvarRetValue, paParams, 5, [&] {
-        pugi::xml_document output;
-        NewXmlDocument(output);
-        std::string name, vatin;
-        if (!ReadCashierParam(paParams, 1, true, name, vatin)) return;
-        std::int64_t sessionNumber = 0, documentNumber = 0;
-        FLastResultCode = OpenShift(name, vatin, sessionNumber, documentNumber, output);
-        if (FLastResultCode != 0) return;
-        PutParamStr(paParams, 2, XmlDocumentText(output));
-        PutInt64(paParams, 3, sessionNumber);
-        PutInt64(paParams, 4, documentNumber);
-    });
+    return CallShiftOperation(pvarRetValue, paParams, &TBaseDriverECR::OpenShift);
 }
 
 int TBaseDriverECR::CallCloseShift(TVariant& pvarRetValue, TParams& paParams) {
+    return CallShiftOperation(pvarRetValue, paParams, &TBaseDriverECR::CloseShift);
+}
+
+// "OpenShift" and "CloseShift" take and return the same arguments.
+int TBaseDriverECR::CallShiftOperation(TVariant& pvarRetValue, TParams& paParams, TShiftOperation AOperation) {
     return RunECRHandler(pvarRetValue, paParams, 5, [&] {
         pugi::xml_document output;
         NewXmlDocument(output);
         std::string name, vatin;
         if (!ReadCashierParam(paParams, 1, true, name, vatin)) return;
         std::int64_t sessionNumber = 0, documentNumber = 0;
-        FLastResultCode = CloseShift(name, vatin, sessionNumber, documentNumber, output);
+        FLastResultCode = (this->*AOperation)(name, vatin, sessionNumber, documentNumber, output);
         if (FLastResultCode != 0) return;
         PutParamStr(paParams, 2, XmlDocumentText(output));
         PutInt64(paParams, 3, sessionNumber);

@@ -95,6 +95,9 @@ protected:
 
     // Parameter AIndex parsed as a cashier document (filtered with AFilter). Any failure sets
     // 1004 (description cleared, the reason logged) and returns false.
+    using TShiftOperation = std::int32_t (TBaseDriverECR::*)(const std::string&, const std::string&, std::int64_t&,
+                                                              std::int64_t&, pugi::xml_document&);
+    int CallShiftOperation(TVariant& pvarRetValue, TParams& paParams, TShiftOperation AOperation);
     bool ReadCashierParam(const TParams& paParams, std::size_t AIndex, bool AFilter, std::string& ACashierName,
                           std::string& ACashierVATIN);
     void InvalidParameters(const std::string& AReason);

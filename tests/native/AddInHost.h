@@ -1,4 +1,6 @@
 #pragma once
+
+#include <gtest/gtest.h>
 // A test host that plays the platform: loads the built add-in library with dlopen and reaches
 // it only through its exported functions and the vtables, as the platform does.
 
@@ -178,5 +180,32 @@ inline tVariant StringVariant(const std::u16string& AText) {
     v.wstr.wstrLen = static_cast<std::uint32_t>(AText.size());
     return v;
 }
+
+// One component created, initialised and destroyed as the platform does it; at the end every
+// string the library handed back came from the memory manager and was freed.
+class TComponentFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto& lib = TAddInLibrary::Instance();
+        lib.SetPlatformCapabilities(eAppCapabilities2);
+        ASSERT_NE(lib.GetClassObject(u"fr_tarvikonline1c83", &FObject), 0);
+        FInitDone = At<IInitDoneBase>(FObject, kInitDoneOffset);
+        FLang = At<ILanguageExtenderBase>(FObject, kLanguageExtenderOffset);
+        ASSERT_TRUE(FInitDone->setMemManager(&FMemory));
+        ASSERT_TRUE(FInitDone->Init(&FConnection));
+    }
+    void TearDown() override {
+        FInitDone->Done();
+        EXPECT_EQ(TAddInLibrary::Instance().DestroyObject(&FObject), 0);
+        EXPECT_EQ(FMemory.FForeignStrings, 0);
+        EXPECT_EQ(FMemory.Live(), 0u);
+    }
+
+    TCountingMemory FMemory;
+    TFakeConnection FConnection;
+    IComponentBase* FObject = nullptr;
+    IInitDoneBase* FInitDone = nullptr;
+    ILanguageExtenderBase* FLang = nullptr;
+};
 
 }  // namespace fr::test

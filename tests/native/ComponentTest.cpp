@@ -11,25 +11,8 @@
 namespace fr::test {
 namespace {
 
-class NativeComponentTest : public ::testing::Test {
+class NativeComponentTest : public TComponentFixture {
 protected:
-    void SetUp() override {
-        auto& lib = TAddInLibrary::Instance();
-        lib.SetPlatformCapabilities(eAppCapabilities2);
-        ASSERT_NE(lib.GetClassObject(u"fr_tarvikonline1c83", &FObject), 0);
-        FInitDone = At<IInitDoneBase>(FObject, kInitDoneOffset);
-        FLang = At<ILanguageExtenderBase>(FObject, kLanguageExtenderOffset);
-        ASSERT_TRUE(FInitDone->setMemManager(&FMemory));
-        ASSERT_TRUE(FInitDone->Init(&FConnection));
-    }
-    void TearDown() override {
-        FInitDone->Done();
-        EXPECT_EQ(TAddInLibrary::Instance().DestroyObject(&FObject), 0);
-        // Everything the library handed back came from the memory manager and was freed here.
-        EXPECT_EQ(FMemory.FForeignStrings, 0);
-        EXPECT_EQ(FMemory.Live(), 0u);
-    }
-
     long Method(const std::u16string& AName) { return FLang->FindMethod(AName.c_str()); }
 
     // Frees the strings the library put into the slots (those that are not the test's own).
@@ -57,11 +40,6 @@ protected:
     }
 
     TTempAppData FAppData;
-    TCountingMemory FMemory;
-    TFakeConnection FConnection;
-    IComponentBase* FObject = nullptr;
-    IInitDoneBase* FInitDone = nullptr;
-    ILanguageExtenderBase* FLang = nullptr;
 };
 
 TEST_F(NativeComponentTest, FindsMethodsByEitherNameInAnyCaseAndNamesThemFromTheMemoryManager) {

@@ -25,25 +25,16 @@ const std::u16string kSale =
     u"<Payments Cash=\"100\" ElectronicPayment=\"0\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\"/>"
     u"</CheckPackage>";
 
-class NativeReceiptTest : public ::testing::Test {
+class NativeReceiptTest : public TComponentFixture {
 protected:
     void SetUp() override {
-        auto& lib = TAddInLibrary::Instance();
-        lib.SetPlatformCapabilities(eAppCapabilities2);
-        ASSERT_NE(lib.GetClassObject(u"fr_tarvikonline1c83", &FObject), 0);
-        FInitDone = At<IInitDoneBase>(FObject, kInitDoneOffset);
-        FLang = At<ILanguageExtenderBase>(FObject, kLanguageExtenderOffset);
-        ASSERT_TRUE(FInitDone->setMemManager(&FMemory));
-        ASSERT_TRUE(FInitDone->Init(&FConnection));
+        TComponentFixture::SetUp();
         FSimulator.SetFiscal(true);
         FPort = FSimulator.StartTcp(0);
     }
     void TearDown() override {
         FSimulator.Stop();
-        FInitDone->Done();
-        EXPECT_EQ(TAddInLibrary::Instance().DestroyObject(&FObject), 0);
-        EXPECT_EQ(FMemory.FForeignStrings, 0);
-        EXPECT_EQ(FMemory.Live(), 0u);
+        TComponentFixture::TearDown();
     }
 
     // Calls a method by name; returns its Boolean result. Strings the library put into the
@@ -66,11 +57,6 @@ protected:
     TTempAppData FAppData;
     sim::TSimulator FSimulator;
     std::uint16_t FPort = 0;
-    TCountingMemory FMemory;
-    TFakeConnection FConnection;
-    IComponentBase* FObject = nullptr;
-    IInitDoneBase* FInitDone = nullptr;
-    ILanguageExtenderBase* FLang = nullptr;
 };
 
 TEST_F(NativeReceiptTest, SaleIsFiscalisedAndItsOutValuesComeBackThroughTheSlots) {
