@@ -18,6 +18,11 @@ public:
         FDriver.CutAfterDocument(ANoCut, ARespectAutoCut, ALineCount);
     }
     TDateTime Now() const override { return LocalNow(); }
+    std::int32_t Reconnect() override { return FDriver.ConnectForOperation(); }
+    void Note(const std::string& AText) override { FDriver.AddExtErrorDescr(AText); }
+    void KeepQuestionOpen(const std::string& AOperation, std::int64_t ANumberBefore) override {
+        FDriver.KeepQuestionOpen(AOperation, ANumberBefore, -1, {});
+    }
 
 private:
     TDriver& FDriver;
