@@ -8,6 +8,7 @@
 namespace fr {
 namespace {
 
+constexpr std::int32_t kResultPrintingPrevious = 80;
 constexpr const char* kLogCaption = "TDriver";
 // A stored document is read TLV by TLV; a register that never ends it cannot hold the host.
 constexpr int kMaxTlvReads = 1024;
@@ -21,7 +22,13 @@ std::uint64_t LittleEndian(const TBytes& AData, std::size_t AFrom, std::size_t A
 
 }  // namespace
 
-bool IsPlainRefusal(std::int32_t AResult) { return AResult > 0 && AResult < 256 && AResult != 80; }
+// Unclear: the link failed (1007, 1014, the TCP link's 600..607), or the register was still
+// printing (80) and gave no document number. Anything else is an answer that refused.
+bool IsPlainRefusal(std::int32_t AResult) {
+    const bool unclear = AResult == errNoResponse || AResult == errProtocol || (AResult >= 600 && AResult <= 607) ||
+                         AResult == kResultPrintingPrevious;
+    return AResult != 0 && !unclear;
+}
 
 std::int32_t ReadLastDocumentNumber(TDevice& ADevice, std::int64_t& ANumber) {
     std::uint8_t life = 0, current = 0, data = 0, session = 0, warnings = 0;

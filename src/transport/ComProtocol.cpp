@@ -64,7 +64,7 @@ TCOMProtocol::TCOMProtocol(TComPort* AComPort) : TCustomCOMProtocol(AComPort) {}
 int TCOMProtocol::RunCommand(TBytes& AResponse, const TBytes& AConnectPwd, const TBytes& ACmd,
                              const TBytes& AData, int ATimeout, bool ASendPwd, bool AWaitResponse) {
     AResponse.clear();
-    const int timeout = ATimeout <= 0 ? HandshakeTimeout() : ATimeout;
+    const int timeout = CappedCommandTimeout(ATimeout <= 0 ? HandshakeTimeout() : ATimeout, LinkTimings());
     const TBytes message = link::BuildMessage(ACmd, AConnectPwd, AData, ASendPwd);
     TLine line(*FComPort);
     return RunLinkExchange(line, AResponse, message, timeout, AWaitResponse);

@@ -179,7 +179,8 @@ int RunLinkExchange(TLinkLine& ALine, TBytes& AResponse, const TBytes& AMessage,
             case TCollect::Failed: return r;
         }
     }
-    return errProtocol;
+    // Each write was followed by "waiting for a command": the register never took it.
+    return errNoResponse;
 }
 
 }  // namespace fr

@@ -16,7 +16,14 @@ struct TLinkTimings {
     int InquiryBudgetMs = 2000;
     int ResendWaitMs = 500;           // for an answer resent at once after our NAK
     int MaxStaleBytes = 4096;         // dropped from a stream before an ENQ, at most
+    int CommandTimeoutCapMs = 0;      // caps the commands' own time-outs; 0: none (tests only)
 };
+
+// A command's time-out as the link applies it (the cap of the current timings).
+inline int CappedCommandTimeout(int ATimeoutMs, const TLinkTimings& ATimings) {
+    return ATimings.CommandTimeoutCapMs > 0 && ATimeoutMs > ATimings.CommandTimeoutCapMs ? ATimings.CommandTimeoutCapMs
+                                                                                          : ATimeoutMs;
+}
 
 const TLinkTimings& LinkTimings();
 void SetLinkTimings(const TLinkTimings& t);

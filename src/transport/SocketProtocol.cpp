@@ -235,7 +235,8 @@ int TSocketProtocol::RunCommand(TBytes& AResponse, const TBytes& AConnectPwd, co
     const TBytes message = link::BuildMessage(ACmd, AConnectPwd, AData, ASendPwd);
     if (!FSocket.Valid()) return errSend;
     TLine line(*this);
-    return RunLinkExchange(line, AResponse, message, std::max(ATimeout, LinkTimings().ReceiveTimeoutMs),
+    return RunLinkExchange(line, AResponse, message,
+                           std::max(CappedCommandTimeout(ATimeout, LinkTimings()), LinkTimings().ReceiveTimeoutMs),
                            AWaitResponse);
 }
 
