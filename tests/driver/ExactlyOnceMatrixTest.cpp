@@ -269,3 +269,52 @@ INSTANTIATE_TEST_SUITE_P(Transports, ExactlyOnceMatrix, ::testing::Values(TSimLi
 
 }  // namespace
 }  // namespace fr::test
+
+namespace fr::test {
+namespace {
+
+// A receipt whose outcome a call could not find out stays an open question in the data folder: a
+// new driver (a restarted host) settles it first, and the retried receipt with the same package is
+// answered with the registered receipt's numbers instead of printing a second one.
+TEST(OpenDocumentQuestion, SurvivesARestartAndAnswersTheRetriedReceipt) {
+    TTempAppData data;
+    sim::TSimulator sim;
+    sim.SetFiscal(true);
+    sim.OpenShift();
+    const std::uint16_t port = sim.StartTcp(0);
+    auto connect = [&] {
+        auto driver = TBaseDriver::Create<TDriver>();
+        driver->SetSettingValue("PortNumber", TVariant(kTcpPortNumber), true);
+        driver->SetSettingValue("IPAddress", TVariant("127.0.0.1"), true);
+        driver->SetSettingValue("IPPort", TVariant(static_cast<std::int32_t>(port)), true);
+        EXPECT_EQ(driver->Enable(), 0);
+        return driver;
+    };
+    pugi::xml_document doc;
+    LoadXmlDocument(doc, SalePackage(2));
+    const std::string key = fmt::format("{:016x}", std::hash<std::string>{}(XmlDocumentText(doc)));
+    const std::int64_t before = sim.Status().LastDocument;
+    {
+        // The receipt registered while the line was down and the answer never came.
+        auto first = connect();
+        std::int64_t number = 0, session = 0;
+        std::string sign, site;
+        ASSERT_EQ(first->ProcessCheck(false, doc, number, session, sign, site), 0);
+        first->KeepQuestionOpen("ProcessCheck", before, 2000, key);
+    }
+    auto second = connect();
+    std::int64_t number = 0, session = 0;
+    std::string sign, site;
+    ASSERT_EQ(second->ProcessCheck(false, doc, number, session, sign, site), 0);
+    const auto docs = sim.Documents();
+    ASSERT_EQ(docs.size(), static_cast<std::size_t>(before + 1));  // no second receipt
+    EXPECT_EQ(number, static_cast<std::int64_t>(docs.back().Number));
+    EXPECT_EQ(sign, std::to_string(docs.back().Sign));
+    EXPECT_FALSE(second->QuestionOpen());
+    // Settled: the same package now makes a new receipt.
+    ASSERT_EQ(second->ProcessCheck(false, doc, number, session, sign, site), 0);
+    EXPECT_EQ(sim.Documents().size(), static_cast<std::size_t>(before + 2));
+}
+
+}  // namespace
+}  // namespace fr::test
