@@ -214,8 +214,9 @@ std::int32_t ReportCurrentStatusOfSettlementsBody(TOperationContext& C, const st
     std::uint8_t sessionState = 0;
     std::int64_t sessionNumber = 0, receiptNumber = 0;
     if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
-    if (const std::int32_t r =
-            D.CalculationStateReport(OemCashier(ACashierName), Utf8ToSingleByte(ACashierVATIN)))
+    if (const std::int32_t r = RunShiftReport(C, "ReportCurrentStatusOfSettlements", "Отчёт о состоянии расчётов", [&] {
+            return D.CalculationStateReport(OemCashier(ACashierName), Utf8ToSingleByte(ACashierVATIN));
+        }))
         return r;
     if (const std::int32_t r = C.WaitPrintCompletion()) return r;
     if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;

@@ -146,6 +146,7 @@ TEST_F(ShiftOperationsTest, SettlementsReportSendsTheINNUnpaddedAndBuildsTheClos
     Link.ExpectIdle();
     for (std::uint8_t reg : {144, 145, 146, 147}) ExpectOperationRegister(reg, 1);
     ExpectSessionParams(1, 4, 4);
+    ExpectFNStatus(3, 0, 60);
     Link.Expect({0xFF, 0x37}, TBytes{}, Ok());
     ExpectRequisite(1021, Utf8ToSingleByte("Кассир", CodePage::Cp866));
     ExpectRequisite(1203, BytesOf("7700000000"));
