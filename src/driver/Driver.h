@@ -194,6 +194,8 @@ public:
     // Asks the fiscal storage about an open question; run by every operation after connecting.
     void ResolveOpenQuestion();
     bool QuestionOpen();
+    // True (with the text set) while an open question forbids a new fiscal document.
+    bool RefuseWhileQuestionOpen();
     // A receipt found registered for this package after its call had failed: its numbers.
     struct TRecoveredReceipt {
         std::string PackageKey;

@@ -67,10 +67,12 @@ std::int32_t TDriver::RunReceiptOperation(const char* AName, bool ACancelAlways,
                         out.AddressSiteInspections = SingleByteToUtf8(TrimBytes(site));
                     return r;
                 }
-                if (QuestionOpen()) {
-                    side.ExtErrorDescr = kTextUnknown;
-                    return errNoResponse;
-                }
+            }
+            // While an earlier document's fate is unknown, a new one would take the number the
+            // question is about.
+            if (QuestionOpen()) {
+                side.ExtErrorDescr = kTextUnknown;
+                return errNoResponse;
             }
             const std::int32_t r = ABody(env, out, side);
             if (out.OutcomeUnknown) KeepQuestionOpen(AName, out.NumberBefore, out.Total, APackageKey);

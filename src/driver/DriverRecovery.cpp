@@ -100,6 +100,12 @@ void TDriver::ResolveOpenQuestion() {
     RemoveStateFile(QuestionFilePath());
 }
 
+bool TDriver::RefuseWhileQuestionOpen() {
+    if (!QuestionOpen()) return false;
+    AddExtErrorDescr(kTextUnknown);
+    return true;
+}
+
 std::optional<TDriver::TRecoveredReceipt> TDriver::TakeRecoveredReceipt(const std::string& APackageKey) {
     if (!FRecoveredReceipt || FRecoveredReceipt->PackageKey != APackageKey) return std::nullopt;
     auto r = FRecoveredReceipt;

@@ -274,7 +274,7 @@ namespace fr::test {
 namespace {
 
 // A receipt whose outcome a call could not find out stays an open question in the data folder: a
-// new driver (a restarted host) settles it first, and the retried receipt with the same package is
+// new driver (a restarted host) settles it first (refusing new fiscal documents while it cannot), and the retried receipt with the same package is
 // answered with the registered receipt's numbers instead of printing a second one.
 TEST(OpenDocumentQuestion, SurvivesARestartAndAnswersTheRetriedReceipt) {
     TTempAppData data;
@@ -302,9 +302,23 @@ TEST(OpenDocumentQuestion, SurvivesARestartAndAnswersTheRetriedReceipt) {
         ASSERT_EQ(first->ProcessCheck(false, doc, number, session, sign, site), 0);
         first->KeepQuestionOpen("ProcessCheck", before, 2000, key);
     }
+    // While the fiscal storage cannot be asked, no fiscal document may take the number in question.
+    TScopedLinkTimings quick(TLinkTimings{30, 20, 100, 500, 4000, 30, 100, 20, 4096, 60});
+    TFault silent;
+    silent.Kind = TFaultKind::Silence;
+    silent.Command = 0xFF01;
+    silent.Count = 0;
+    sim.AddFault(silent);
     auto second = connect();
     std::int64_t number = 0, session = 0;
     std::string sign, site;
+    EXPECT_TRUE(second->QuestionOpen());
+    EXPECT_NE(second->ProcessCheck(false, doc, number, session, sign, site), 0);
+    EXPECT_NE(second->LastResultDescription().find("Неизвестно"), std::string::npos);
+    pugi::xml_document out;
+    EXPECT_NE(second->CloseShift("Кассир", "123456789012", session, number, out), 0);
+    sim.ClearFaults();
+    EXPECT_EQ(sim.Documents().size(), static_cast<std::size_t>(before + 1));
     ASSERT_EQ(second->ProcessCheck(false, doc, number, session, sign, site), 0);
     const auto docs = sim.Documents();
     ASSERT_EQ(docs.size(), static_cast<std::size_t>(before + 1));  // no second receipt
