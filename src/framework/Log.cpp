@@ -14,20 +14,25 @@
 namespace fr {
 namespace {
 
-// Process-wide state, built on first use: the add-in module names the log from its own static
-// initialiser, which may run before this unit's.
+// Process-wide state, built on first use (the add-in module names the log from its own static
+// initialiser, which may run before this unit's) and never destroyed, so that a driver's log that
+// outlives static destruction can still write its stop banner.
 struct TProcessLog {
     std::mutex ClockLock;
     TLog::TClock Clock;
     std::atomic<bool> FailureReported{false};
-    // Last: its destructor writes the stop banner with the clock above.
     TLogSink Sink{0, std::string()};
 };
 
 TProcessLog& ProcessLog() {
-    static TProcessLog state;
-    return state;
+    static TProcessLog* const state = new TProcessLog;
+    return *state;
 }
+
+// Writes the process-wide log's stop banner when the module is unloaded.
+struct TFinaliser {
+    ~TFinaliser() { TLog::Process().Stop(); }
+} gFinaliser;
 
 constinit thread_local TLogSink* tCurrent = nullptr;
 
