@@ -268,33 +268,5 @@ TEST_F(LogTest, NewFileIsOpenToEveryLocalUserWhateverTheUmask) {
     EXPECT_EQ(st.st_mode & 07777, 0666u);
 }
 
-// Each driver's sink keeps its own level, name and banner; the class operations act on the sink
-// of the innermost scope of this thread and on the process-wide one outside any scope.
-TEST_F(LogTest, ScopesRouteLinesToTheirOwnSink) {
-    TLog::SetLogLevel(2);
-    TLogSink first;
-    EXPECT_EQ(first.LogLevel(), 2) << "a new sink starts as the process-wide one is";
-    EXPECT_EQ(first.LogFileName(), "fr_tarvikonline1c83");
-    TLogSink second(3, Data.Path() + "second.log");
-    first.SetLogFileName(Data.Path() + "first.log");
-    {
-        TLogScope a(first);
-        TLog::Append("a", "", TLog::mtDebug);  // level 2: filtered
-        TLog::Append("a", "", TLog::mtInfo);
-        {
-            TLogScope b(second);
-            TLog::Append("b", "", TLog::mtDebug);
-            EXPECT_EQ(TLog::LogLevel(), 3);
-        }
-        TLog::Append("a2", "", TLog::mtInfo);
-    }
-    TLog::Append("p", "", TLog::mtInfo);
-    const std::string s = "2024.03.05 14:07:09.123\t";
-    EXPECT_EQ(ReadFile(Data.Path() + "first.log"), StartBanner() + s + "INFO\ta\r\n" + s + "INFO\ta2\r\n");
-    EXPECT_EQ(ReadFile(Data.Path() + "second.log"), StartBanner() + s + "DEBUG\tb\r\n");
-    EXPECT_EQ(Log(), StartBanner() + s + "INFO\tp\r\n");
-    EXPECT_FALSE(TLog::Process().LogFileName().empty());
-}
-
 }  // namespace
 }  // namespace fr
