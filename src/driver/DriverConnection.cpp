@@ -216,7 +216,13 @@ std::int32_t TDriver::ConnectForOperation() {
     // holding for everything printed, as it does over serial, where the width stays as set.
     const std::uint8_t lineLength = FDevice->GetLineLen();
     const std::int32_t result = FDevice->Enable(FDevice->GetIPAddress(), FDevice->GetTCPPort());
-    if (GetSettingValueInt("MaxReceiptRowLength") > 0) FDevice->SetLineLen(lineLength);
+    bool keepLineLength = false;
+    try {
+        keepLineLength = GetSettingValueInt("MaxReceiptRowLength") > 0;
+    } catch (const EFrError&) {
+        // A value of the wrong kind stored since Open: the register's width, as without a setting.
+    }
+    if (keepLineLength) FDevice->SetLineLen(lineLength);
     return result;
 }
 
