@@ -153,10 +153,14 @@ void TAddInObject::ReportLogFailure(const std::string& AReason) {
 HRESULT TAddInObject::Init(IHostConnection* pConnection) {
     pEvent = pConnection ? pConnection->QueryAsyncEvent() : nullptr;
     if (pEvent) {
+        // The driver raises no events of its own, so a host that refuses the depth is noted and
+        // the object still starts.
         const HRESULT hr = pEvent->SetEventBufferDepth(100);
         if (Failed(hr))
-            throw EHostError(fmt::format("The host's event service refused the buffer depth: 0x{:08X}",
-                                         static_cast<std::uint32_t>(hr)));
+            SafeLog("Init",
+                    fmt::format("The host's event service refused the buffer depth: 0x{:08X}",
+                                static_cast<std::uint32_t>(hr)),
+                    TLog::mtError);
     }
     pExtWnds = pConnection ? pConnection->QueryExtWndsSupport() : nullptr;
     pErrorSink = pConnection ? pConnection->QueryErrorSink() : nullptr;

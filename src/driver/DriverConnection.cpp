@@ -125,6 +125,12 @@ void TDriver::SetUpLog() {
 }
 
 std::int32_t TDriver::EnableDevice() {
+    // A value of the wrong kind stored through the property interface is the host's mistake:
+    // refused before the log or the port is touched, instead of a conversion exception.
+    if (const std::string wrong = SettingOfWrongKind(); !wrong.empty()) {
+        FExtErrorDescr = fmt::format("Недопустимое значение параметра {}", wrong);
+        return errInvalidParameter;
+    }
     SetUpLog();
     // The process's locale is never changed (the driver lives in the host's process): every number
     // the driver reads or writes is formatted locale-independently with "." as the separator.
@@ -155,6 +161,7 @@ std::int32_t TDriver::EnableDevice() {
         FDevice->SetBaudRate(baud);
         result = FDevice->Enable(port, baud);
         FDevice->SetConnectionType(kConnectionSerial);
+        if (result != 0) FExtErrorDescr = FDevice->ConnectionErrorText();
     }
     if (result != 0) return result;
 
@@ -217,7 +224,18 @@ std::int32_t TDriver::ConnectForOperation() {
     if (!FDevice) return errDeviceNotReady;
     if (FDevice->GetConnectionType() != kConnectionTcp) return 0;
     DisconnectAfterOperation();
-    return FDevice->Enable(FDevice->GetIPAddress(), FDevice->GetTCPPort());
+    // The connection re-reads the register's width; a positive "MaxReceiptRowLength" must keep
+    // holding for everything printed, as it does over serial, where the width stays as set.
+    const std::uint8_t lineLength = FDevice->GetLineLen();
+    const std::int32_t result = FDevice->Enable(FDevice->GetIPAddress(), FDevice->GetTCPPort());
+    bool keepLineLength = false;
+    try {
+        keepLineLength = GetSettingValueInt("MaxReceiptRowLength") > 0;
+    } catch (const EFrError&) {
+        // A value of the wrong kind stored since Open: the register's width, as without a setting.
+    }
+    if (keepLineLength) FDevice->SetLineLen(lineLength);
+    return result;
 }
 
 void TDriver::DisconnectAfterOperation() {

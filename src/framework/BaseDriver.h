@@ -104,6 +104,9 @@ public:
     std::string GetSettingValueStr(std::string_view AID) const;
     TDate GetSettingValueDate(std::string_view AID) const;
     bool GetSettingReadOnly(std::string_view AID) const;
+    // The ID of the first setting whose value cannot be read as its type (the property interface
+    // stores whatever the host passes); empty when every value reads.
+    std::string SettingOfWrongKind() const;
     // Stores AValue when its kind matches the setting's type; otherwise, with ACastToType and a
     // string value, stores the text converted to the type; otherwise changes nothing. An unknown
     // name changes nothing. Returns whether the value was stored.

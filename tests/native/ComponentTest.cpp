@@ -54,8 +54,8 @@ TEST_F(NativeComponentTest, FindsMethodsByEitherNameInAnyCaseAndNamesThemFromThe
     EXPECT_EQ(Method(u"получитьОПИСАНИЕ"), n);
     EXPECT_EQ(Method(u"NoSuchMethod"), -1);
     EXPECT_EQ(FLang->FindMethod(nullptr), -1);
-    // The entry's name whatever the alias flag.
-    EXPECT_EQ(FMemory.Take(FLang->GetMethodName(n, 0)), u"ПолучитьОписание");
+    // English for language 0, Russian for 1.
+    EXPECT_EQ(FMemory.Take(FLang->GetMethodName(n, 0)), u"GetDescription");
     EXPECT_EQ(FMemory.Take(FLang->GetMethodName(n, 1)), u"ПолучитьОписание");
     EXPECT_EQ(FLang->GetMethodName(FLang->GetNMethods(), 0), nullptr);
     EXPECT_EQ(FLang->GetMethodName(-1, 0), nullptr);
@@ -208,6 +208,48 @@ TEST_F(NativeComponentTest, MemoryManagerRefusingLeavesNamesAbsentAndCallsFailed
     // The text slots stay empty; the numbers and flags needed no memory.
     for (int i : {0, 1, 2, 6}) EXPECT_EQ(params[i].vt, VTYPE_EMPTY) << i;
     FMemory.FRefuse = false;
+}
+
+
+// The platform asks for names by language (0 English, 1 Russian) whichever of the two the
+// registry keeps as the entry's name; one without a Russian name answers its English one.
+TEST_F(NativeComponentTest, NamesAnswerTheLanguageAskedFor) {
+    struct TRow {
+        bool Method;
+        const char16_t* Find;
+        const char16_t* English;
+        const char16_t* Russian;
+    };
+    const TRow rows[] = {
+        {true, u"GetDescription", u"GetDescription", u"ПолучитьОписание"},  // registered Russian first
+        {true, u"OperationFN", u"OperationFN", u"ОперацияФН"},              // registered English first
+        {false, u"PortNumber", u"PortNumber", u"Порт"},
+        {false, u"IPAddress", u"IPAddress", u"IPAddress"},  // no Russian name
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(&row - rows);
+        const long n = row.Method ? FLang->FindMethod(row.Find) : FLang->FindProp(row.Find);
+        ASSERT_GE(n, 0);
+        const auto name = [&](long ALanguage) {
+            return FMemory.Take(row.Method ? FLang->GetMethodName(n, ALanguage) : FLang->GetPropName(n, ALanguage));
+        };
+        EXPECT_EQ(name(0), row.English);
+        EXPECT_EQ(name(1), row.Russian);
+    }
+}
+
+TEST_F(NativeComponentTest, PlatformRefusingTheEventBufferDepthDoesNotFailInit) {
+    IComponentBase* object = nullptr;
+    ASSERT_NE(TAddInLibrary::Instance().GetClassObject(u"fr_tarvikonline1c83", &object), 0);
+    auto* initDone = At<IInitDoneBase>(object, kInitDoneOffset);
+    auto* lang = At<ILanguageExtenderBase>(object, kLanguageExtenderOffset);
+    TFakeConnection refusing;
+    refusing.FRefuseDepth = true;
+    ASSERT_TRUE(initDone->setMemManager(&FMemory));
+    EXPECT_TRUE(initDone->Init(&refusing));
+    EXPECT_GE(lang->FindMethod(u"GetDescription"), 0) << "the object works";
+    initDone->Done();
+    EXPECT_EQ(TAddInLibrary::Instance().DestroyObject(&object), 0);
 }
 
 }  // namespace

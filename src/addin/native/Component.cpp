@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 #include <limits>
+#include <string_view>
 #include <vector>
 
 #include "addin/NativeVariant.h"
@@ -21,6 +22,22 @@ std::int32_t Index(long AValue) {
 
 // The platform takes char16_t* (not const) for event texts; give it copies it may touch.
 std::vector<char16_t> Mutable(const std::u16string& AText) { return {AText.c_str(), AText.c_str() + AText.size() + 1}; }
+
+bool IsAscii(std::string_view AText) {
+    for (const char c : AText)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+// The platform asks for the English name with language 0 and the Russian one with 1; the
+// registry keeps the two as a name and an alias in either order. A missing one falls back to
+// the other.
+std::u16string NameInLanguage(const std::string& AName, const std::string& AAlias, long ALanguage) {
+    const bool wantEnglish = ALanguage == 0;
+    for (const std::string* candidate : {&AName, &AAlias})
+        if (!candidate->empty() && IsAscii(*candidate) == wantEnglish) return Utf8ToUtf16(*candidate);
+    return Utf8ToUtf16(AName.empty() ? AAlias : AName);
+}
 
 }  // namespace
 
@@ -135,8 +152,10 @@ long TNativeComponent::FindProp(const char16_t* wsPropName) noexcept {
 const char16_t* TNativeComponent::GetPropName(long lPropNum, long lPropAlias) noexcept {
     return Guarded("GetPropName", static_cast<const char16_t*>(nullptr), [&]() -> const char16_t* {
         std::u16string name;
-        if (FObject.GetPropName(Index(lPropNum), lPropAlias != 0, name) != S_OK) return nullptr;
-        return AllocPlatformString(FMemory, name);
+        const std::int32_t n = Index(lPropNum);
+        if (FObject.GetPropName(n, 0, name) != S_OK) return nullptr;
+        const TSettingStruct& s = FObject.Driver()->GetProperty(n);
+        return AllocPlatformString(FMemory, NameInLanguage(s.ID, s.Alias, lPropAlias));
     });
 }
 
@@ -188,8 +207,10 @@ long TNativeComponent::FindMethod(const char16_t* wsMethodName) noexcept {
 const char16_t* TNativeComponent::GetMethodName(long lMethodNum, long lMethodAlias) noexcept {
     return Guarded("GetMethodName", static_cast<const char16_t*>(nullptr), [&]() -> const char16_t* {
         std::u16string name;
-        if (FObject.GetMethodName(Index(lMethodNum), lMethodAlias != 0, name) != S_OK) return nullptr;
-        return AllocPlatformString(FMemory, name);
+        const std::int32_t n = Index(lMethodNum);
+        if (FObject.GetMethodName(n, 0, name) != S_OK) return nullptr;
+        const TMethodStruct& m = FObject.Driver()->GetMethod(n);
+        return AllocPlatformString(FMemory, NameInLanguage(m.Name, m.Alias, lMethodAlias));
     });
 }
 
