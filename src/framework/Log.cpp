@@ -1,13 +1,12 @@
 #include "framework/Log.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <ctime>
 #include <exception>
 
 #include <fmt/format.h>
 
+#include "platform/Files.h"
 #include "platform/SharedFile.h"
 #include "platform/System.h"
 
@@ -53,8 +52,7 @@ std::chrono::system_clock::time_point Now() {
 std::tm LocalNow(int* millis) {
     const auto now = Now();
     const auto t = std::chrono::system_clock::to_time_t(now);
-    std::tm tm{};
-    ::localtime_r(&t, &tm);
+    const std::tm tm = LocalTime(t);
     if (millis)
         *millis = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
@@ -85,14 +83,13 @@ std::string PathFor(const std::string& AFileName, bool AOnlyDirectory) {
     std::string base;
     if (AFileName.empty()) {
         base = ExtractFileBaseName(ModuleFileName());
-    } else if (AFileName.front() == '/') {
+    } else if (IsAbsolutePath(AFileName)) {
         return AFileName;
     } else {
         base = ExtractFileBaseName(AFileName);
     }
     const std::string dir = CommonAppDataDir() + base + "/";
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0) ForceDirectories(dir);
+    if (!PathExists(dir)) ForceDirectories(dir);
     if (AOnlyDirectory) return dir;
     const std::tm tm = LocalNow(nullptr);
     return fmt::format("{}{}_{:04}.{:02}.{:02}.log", dir, base, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);

@@ -1,18 +1,9 @@
 #include "platform/IniFile.h"
 
-#include <fcntl.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdint>
 #include <iterator>
-#include <random>
 
-#include "platform/Errors.h"
+#include "platform/Files.h"
 #include "platform/TextCase.h"
-#include "platform/UniqueFd.h"
 
 namespace fr {
 namespace {
@@ -32,20 +23,6 @@ std::string QuoteValue(std::string_view v) {
     return std::string(v);
 }
 
-// 16 hex digits from the system's random source.
-std::string RandomSuffix() {
-    std::uint64_t value = 0;
-    if (::getrandom(&value, sizeof value, 0) != static_cast<ssize_t>(sizeof value))
-        value = std::random_device{}() * 0x9E3779B97F4A7C15ull ^ static_cast<std::uint64_t>(::getpid());
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text(16, '0');
-    for (char& c : text) {
-        c = kHex[value & 0xF];
-        value >>= 4;
-    }
-    return text;
-}
-
 std::string UnquoteValue(std::string_view v) {
     v = TrimBlanks(v);
     if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
@@ -55,28 +32,8 @@ std::string UnquoteValue(std::string_view v) {
 }  // namespace
 
 TIniFile::TIniFile(std::string AFileName) : FFileName(std::move(AFileName)) {
-    // Not through a link: in a folder every user can write, a link planted at the file's name
-    // would hand the driver another file.
-    UniqueFd fd(::open(FFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!fd.Valid()) {
-        if (errno == ENOENT) return;
-        if (errno == ELOOP) throw EOSError(FFileName + " is a symbolic link; it is not followed", errno);
-        throw EOSError("Cannot open " + FFileName, errno);
-    }
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0) throw EOSError("Cannot read " + FFileName, errno);
-    if (!S_ISREG(st.st_mode)) throw EOSError(FFileName + " is not a regular file", EINVAL);
     std::string text;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw EOSError("Cannot read " + FFileName, errno);
-        }
-        if (n == 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
-    }
+    if (!ReadWholeFile(FFileName, text)) return;
     SetText(text);
 }
 
@@ -164,44 +121,7 @@ std::string TIniFile::Text() const {
 }
 
 void TIniFile::UpdateFile() const {
-    const std::string text = Text();
-    // The rename below would replace a link rather than write through it; a link planted at the
-    // name is still reported, not silently swept away.
-    struct stat st {};
-    if (::lstat(FFileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-        throw EOSError(FFileName + " is a symbolic link; it is not replaced", ELOOP);
-    // A new file under a name nobody can guess, created exclusively and never through a link:
-    // anything already at the name (planted by another user of a shared folder) is not touched.
-    std::string tmp;
-    UniqueFd fd;
-    for (int attempt = 0; !fd.Valid(); ++attempt) {
-        tmp = FFileName + "." + RandomSuffix() + ".tmp";
-        fd.Reset(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (!fd.Valid() && (errno != EEXIST || attempt == 16)) throw EOSError("Cannot create " + tmp, errno);
-    }
-    {
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::write(fd.Get(), text.data() + done, text.size() - done);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                const int err = errno;
-                ::unlink(tmp.c_str());
-                throw EOSError("Cannot write " + tmp, err);
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        if (fd.Reset() != 0) {
-            const int err = errno;
-            ::unlink(tmp.c_str());
-            throw EOSError("Cannot write " + tmp, err);
-        }
-    }
-    if (::rename(tmp.c_str(), FFileName.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmp.c_str());
-        throw EOSError("Cannot replace " + FFileName, err);
-    }
+    ReplaceFileContents(FFileName, Text());
 }
 
 }  // namespace fr

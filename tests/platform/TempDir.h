@@ -6,17 +6,27 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
+
+#include "platform/System.h"
 
 namespace fr::test {
 
 class TTempDir {
 public:
     TTempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "frtest.XXXXXX").string();
-        if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        FPath = tmpl + "/";
+        // A fresh folder: create_directory fails on a name that exists, so no two tests share one.
+        std::random_device random;
+        for (int attempt = 0;; ++attempt) {
+            const auto path = std::filesystem::temp_directory_path() / ("frtest." + std::to_string(random()));
+            if (std::filesystem::create_directory(path)) {
+                FPath = path.generic_string() + "/";
+                break;
+            }
+            if (attempt == 100) throw std::runtime_error("cannot create a temporary folder");
+        }
     }
     ~TTempDir() {
         std::error_code ec;
@@ -37,13 +47,13 @@ class TTempAppData {
 public:
     TTempAppData() {
         if (const char* old = std::getenv("FR_APPDATA_DIR")) FOld = old;
-        ::setenv("FR_APPDATA_DIR", FDir.Path().c_str(), 1);
+        SetEnvironmentValue("FR_APPDATA_DIR", FDir.Path());
     }
     ~TTempAppData() {
         if (FOld)
-            ::setenv("FR_APPDATA_DIR", FOld->c_str(), 1);
+            SetEnvironmentValue("FR_APPDATA_DIR", *FOld);
         else
-            ::unsetenv("FR_APPDATA_DIR");
+            ClearEnvironmentValue("FR_APPDATA_DIR");
     }
     const std::string& Path() const { return FDir.Path(); }
 
