@@ -457,6 +457,90 @@ void RunCases(TAddIn& AAddIn, bool AHost77, IUnknown* AObject) {
     }
 }
 
+// Values across the boundary: a setting keeps what it is given, so writing one and reading it
+// back shows both conversions. Each row: the VARIANT given, the kind and value expected back
+// (VT_ILLEGAL: the add-in refuses it with E_INVALIDARG).
+void RunValues(TAddIn& AAddIn, IDispatch* AConnection) {
+    ILanguageExtender* lang = AAddIn.Lang;
+    long n = -1;
+    lang->FindProp(TBstr(L"QRSize"), &n);
+    auto make = [](VARTYPE AType, auto ASet) {
+        TValue v;
+        ASet(v.V);
+        v.V.vt = AType;  // after: a DECIMAL overlays the type field
+        return v;
+    };
+    LONG byRefTarget = 77;
+    SAFEARRAY* numbers = SafeArrayCreateVector(VT_I4, 0, 2);
+    SAFEARRAY* items = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+    {
+        LONG at = 1;
+        TValue text(L"b");
+        SafeArrayPutElement(items, &at, &text.V);
+    }
+    DECIMAL dec{};
+    VarDecFromR8(2.5, &dec);
+    const struct {
+        const char* Name;
+        TValue In;
+        VARTYPE Out;
+        std::function<bool(const VARIANT&)> Same;
+    } rows[] = {
+        {"I2", make(VT_I2, [](VARIANT& v) { v.iVal = -5; }), VT_I2, [](const VARIANT& v) { return v.iVal == -5; }},
+        {"I4", make(VT_I4, [](VARIANT& v) { v.lVal = 100000; }), VT_I4, [](const VARIANT& v) { return v.lVal == 100000; }},
+        {"I8 small", make(VT_I8, [](VARIANT& v) { v.llVal = 7; }), VT_I2, [](const VARIANT& v) { return v.iVal == 7; }},
+        {"I8 beyond 32 bits", make(VT_I8, [](VARIANT& v) { v.llVal = 1LL << 40; }), VT_R8,
+         [](const VARIANT& v) { return v.dblVal == double(1LL << 40); }},
+        {"UI4 beyond int", make(VT_UI4, [](VARIANT& v) { v.ulVal = 0xFFFFFFFFu; }), VT_R8,
+         [](const VARIANT& v) { return v.dblVal == 4294967295.0; }},
+        {"UI1", make(VT_UI1, [](VARIANT& v) { v.bVal = 200; }), VT_UI1, [](const VARIANT& v) { return v.bVal == 200; }},
+        {"R4", make(VT_R4, [](VARIANT& v) { v.fltVal = 1.5f; }), VT_R4, [](const VARIANT& v) { return v.fltVal == 1.5f; }},
+        {"R8", make(VT_R8, [](VARIANT& v) { v.dblVal = 45.5; }), VT_R8, [](const VARIANT& v) { return v.dblVal == 45.5; }},
+        {"CY", make(VT_CY, [](VARIANT& v) { v.cyVal.int64 = 123456; }), VT_CY,
+         [](const VARIANT& v) { return v.cyVal.int64 == 123456; }},
+        {"DATE", make(VT_DATE, [](VARIANT& v) { v.date = 45000.25; }), VT_DATE,
+         [](const VARIANT& v) { return v.date == 45000.25; }},
+        {"BOOL", make(VT_BOOL, [](VARIANT& v) { v.boolVal = VARIANT_TRUE; }), VT_BOOL,
+         [](const VARIANT& v) { return v.boolVal == VARIANT_TRUE; }},
+        {"BSTR with a zero inside", TValue(std::wstring(L"a\0b", 3)), VT_BSTR,
+         [](const VARIANT& v) { return SysStringLen(v.bstrVal) == 3 && v.bstrVal[2] == L'b'; }},
+        {"NULL", make(VT_NULL, [](VARIANT&) {}), VT_NULL, [](const VARIANT&) { return true; }},
+        {"EMPTY", TValue(), VT_EMPTY, [](const VARIANT&) { return true; }},
+        {"DECIMAL", make(VT_DECIMAL, [&](VARIANT& v) { v.decVal = dec; }), VT_R8,
+         [](const VARIANT& v) { return v.dblVal == 2.5; }},
+        {"BYREF I4", make(VT_BYREF | VT_I4, [&](VARIANT& v) { v.plVal = &byRefTarget; }), VT_I4,
+         [](const VARIANT& v) { return v.lVal == 77; }},
+        {"DISPATCH", make(VT_DISPATCH, [&](VARIANT& v) { v.pdispVal = AConnection; AConnection->AddRef(); }),
+         VT_DISPATCH, [&](const VARIANT& v) { return v.pdispVal == AConnection; }},
+        {"ARRAY of VARIANT", make(VT_ARRAY | VT_VARIANT, [&](VARIANT& v) { v.parray = items; }),
+         VT_ARRAY | VT_VARIANT, [](const VARIANT& v) {
+             LONG at = 1;
+             VARIANT e;
+             VariantInit(&e);
+             SafeArrayGetElement(v.parray, &at, &e);
+             const bool same = e.vt == VT_BSTR && std::wstring(e.bstrVal) == L"b";
+             VariantClear(&e);
+             return same;
+         }},
+        {"ARRAY of I4", make(VT_ARRAY | VT_I4, [&](VARIANT& v) { v.parray = numbers; }), VT_ILLEGAL, nullptr},
+        {"ERROR", make(VT_ERROR, [](VARIANT& v) { v.scode = DISP_E_PARAMNOTFOUND; }), VT_ILLEGAL, nullptr},
+    };
+    for (const auto& row : rows) {
+        TValue in = row.In, back;
+        const HRESULT set = lang->SetPropVal(n, &in.V);
+        if (row.Out == VT_ILLEGAL) {
+            Check(set == E_INVALIDARG, std::string("value ") + row.Name + " is refused", Hex(set));
+            continue;
+        }
+        const HRESULT get = lang->GetPropVal(n, &back.V);
+        Check(set == S_OK && get == S_OK && back.V.vt == row.Out && row.Same(back.V),
+              std::string("value ") + row.Name + " crosses both ways",
+              Hex(set) + " " + Hex(get) + " vt=" + std::to_string(back.V.vt));
+    }
+    TValue four = 4;
+    lang->SetPropVal(n, &four.V);
+}
+
 void RunReceipt(TAddIn& AAddIn, int APort) {
     TValue ret;
     const struct {
@@ -567,6 +651,7 @@ int main(int argc, char** argv) {
               std::to_string(connection.Event.Refs) + "/" + std::to_string(connection.Wnds.Refs));
 
     RunCases(addIn, host77, object);
+    RunValues(addIn, &connection);
     RunReceipt(addIn, port);
 
     hr = addIn.InitDone->Done();
