@@ -24,9 +24,17 @@ function(fr_layer_library name)
   fr_target_defaults(${name})
 endfunction()
 
-# One test executable per folder of tests/.
+# One test executable per folder of tests/. On Windows the files named in FR_POSIX_ONLY_TESTS
+# (set by the folder: they need the simulator, a pseudo-terminal or POSIX sockets) are left out,
+# and the executable is one test run under the emulator (wine): discovering the cases would start
+# wine once more per executable at build time.
 function(fr_test_folder name)
   file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(WIN32)
+    foreach(_f ${FR_POSIX_ONLY_TESTS})
+      list(REMOVE_ITEM _srcs ${CMAKE_CURRENT_SOURCE_DIR}/${_f})
+    endforeach()
+  endif()
   if(NOT _srcs)
     return()
   endif()
@@ -34,5 +42,10 @@ function(fr_test_folder name)
   target_link_libraries(${name} PRIVATE ${ARGN} GTest::gmock GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   fr_target_defaults(${name})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+  if(WIN32)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+  endif()
 endfunction()

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cmath>
 
+#include "platform/Files.h"
+
 namespace fr {
 namespace {
 
@@ -57,8 +59,7 @@ std::int64_t DateToUnixTime(TDateTime AValue) {
 
 TDateTime LocalNow() {
     const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
+    const std::tm tm = LocalTime(now);
     return TryEncodeDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
                               std::min(tm.tm_sec, 59)})
         .value_or(0);

@@ -1,7 +1,6 @@
 // TDriver: enabling and disabling the register, the operation frame, the line length and the
 // common table values.
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <charconv>
@@ -18,6 +17,7 @@
 #include "framework/ErrorCodes.h"
 #include "framework/Log.h"
 #include "platform/Errors.h"
+#include "platform/Files.h"
 #include "platform/System.h"
 #include "platform/TextCase.h"
 
@@ -32,11 +32,6 @@ std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
     while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
     return s;
-}
-
-bool DirectoryExists(const std::string& ADir) {
-    struct stat st {};
-    return ::stat(ADir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Decimal text to the register's 4-byte password, least significant byte first; text that is not
@@ -111,8 +106,7 @@ void TDriver::SetUpLog() {
     FLogDirName = dir;
 
     const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    ::localtime_r(&now, &tm);
+    const std::tm tm = LocalTime(now);
     TLog::SetLogFileName(fmt::format("{}{}_{:04}.{:02}.{:02}.log", dir, kModuleBaseName, tm.tm_year + 1900,
                                      tm.tm_mon + 1, tm.tm_mday));
     TLog::Start();

@@ -1,10 +1,5 @@
 #include "framework/Log.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -14,8 +9,8 @@
 #include <fmt/format.h>
 
 #include "platform/Errors.h"
+#include "platform/Files.h"
 #include "platform/System.h"
-#include "platform/UniqueFd.h"
 
 namespace fr {
 namespace {
@@ -41,8 +36,7 @@ std::string Trim(const std::string& s) {
 std::tm LocalNow(int* millis) {
     const auto now = gClock ? gClock() : std::chrono::system_clock::now();
     const auto t = std::chrono::system_clock::to_time_t(now);
-    std::tm tm{};
-    ::localtime_r(&t, &tm);
+    const std::tm tm = LocalTime(t);
     if (millis)
         *millis = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
@@ -126,14 +120,13 @@ std::string TLog::GetAbsolutePath(bool AOnlyDirectory) {
     std::string base;
     if (gFileName.empty()) {
         base = ExtractFileBaseName(ModuleFileName());
-    } else if (gFileName.front() == '/') {
+    } else if (IsAbsolutePath(gFileName)) {
         return gFileName;
     } else {
         base = ExtractFileBaseName(gFileName);
     }
     const std::string dir = CommonAppDataDir() + base + "/";
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0) ForceDirectories(dir);
+    if (!PathExists(dir)) ForceDirectories(dir);
     if (AOnlyDirectory) return dir;
     const std::tm tm = LocalNow(nullptr);
     return fmt::format("{}{}_{:04}.{:02}.{:02}.log", dir, base, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
@@ -143,24 +136,7 @@ void TLog::WriteLogLine(const std::string& Text) {
     const std::string path = GetAbsolutePath(false);
     const std::string bytes = Text + "\r\n";
     std::lock_guard<std::mutex> lock(LogLock());
-    UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
-    if (!file.Valid()) throw EOSError("Cannot open log file " + path, errno);
-    const int fd = file.Get();
-    // Other writers (other processes hosting the driver) wait while we append.
-    ::flock(fd, LOCK_EX);
-    std::size_t done = 0;
-    int err = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            err = errno;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    file.Reset();
-    if (err != 0) throw EOSError("Cannot write log file " + path, err);
+    AppendToFileLocked(path, bytes);
 }
 
 }  // namespace fr

@@ -1,7 +1,6 @@
 // The settings store of TBaseDriver: registration, typed access, the 7.7 settings file.
 #include "framework/Settings.h"
 
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <charconv>
@@ -9,6 +8,7 @@
 
 #include "framework/BaseDriver.h"
 #include "platform/IniFile.h"
+#include "platform/Files.h"
 #include "platform/System.h"
 #include "platform/TextCase.h"
 
@@ -192,16 +192,14 @@ void TBaseDriver::RestoreSettings() {
 
 std::string TBaseDriver::GetSettingsFileName() const {
     const std::string dir = CommonAppDataDir() + kModuleBaseName + "/";
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0) ForceDirectories(dir);
+    if (!PathExists(dir)) ForceDirectories(dir);
     return dir + SafeFileName(FDeviceID) + ".sts";
 }
 
 void TBaseDriver::ReadSettings() {
     if (FPlatformVer != pv77) return;
     const std::string path = GetSettingsFileName();
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return;
+    if (!PathExists(path)) return;
     const TIniFile ini(path);
     // Convert everything first, so an unreadable value leaves every setting as it was.
     std::vector<TVariant> values;

@@ -22,6 +22,8 @@ public:
 class EOSError : public EFrError {
 public:
     EOSError(const std::string& what, int err);
+    // With the system's own text for err (for codes that are not errno values).
+    EOSError(const std::string& what, int err, const std::string& reason);
     int Code() const { return FCode; }
 
 private:

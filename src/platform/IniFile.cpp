@@ -1,14 +1,9 @@
 #include "platform/IniFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <iterator>
 
-#include "platform/Errors.h"
+#include "platform/Files.h"
 #include "platform/TextCase.h"
-#include "platform/UniqueFd.h"
 
 namespace fr {
 namespace {
@@ -37,22 +32,8 @@ std::string UnquoteValue(std::string_view v) {
 }  // namespace
 
 TIniFile::TIniFile(std::string AFileName) : FFileName(std::move(AFileName)) {
-    UniqueFd fd(::open(FFileName.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid()) {
-        if (errno == ENOENT) return;
-        throw EOSError("Cannot open " + FFileName, errno);
-    }
     std::string text;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw EOSError("Cannot read " + FFileName, errno);
-        }
-        if (n == 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
-    }
+    if (!ReadWholeFile(FFileName, text)) return;
     SetText(text);
 }
 
@@ -140,33 +121,7 @@ std::string TIniFile::Text() const {
 }
 
 void TIniFile::UpdateFile() const {
-    const std::string text = Text();
-    const std::string tmp = FFileName + ".tmp" + std::to_string(::getpid());
-    {
-        UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-        if (!fd.Valid()) throw EOSError("Cannot create " + tmp, errno);
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::write(fd.Get(), text.data() + done, text.size() - done);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                const int err = errno;
-                ::unlink(tmp.c_str());
-                throw EOSError("Cannot write " + tmp, err);
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        if (fd.Reset() != 0) {
-            const int err = errno;
-            ::unlink(tmp.c_str());
-            throw EOSError("Cannot write " + tmp, err);
-        }
-    }
-    if (::rename(tmp.c_str(), FFileName.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmp.c_str());
-        throw EOSError("Cannot replace " + FFileName, err);
-    }
+    ReplaceFileContents(FFileName, Text());
 }
 
 }  // namespace fr

@@ -1,6 +1,7 @@
 #pragma once
-// Linux stand-ins for the Windows services the driver relies on: application data folder,
-// module file name and version, host executable name, operating-system text.
+// The system services the driver relies on: application data folder, module file name and
+// version, host executable name, operating-system text. Each system has its own side
+// (posix/, win/).
 
 #include <string>
 
@@ -8,18 +9,20 @@ namespace fr {
 
 inline constexpr const char* kModuleBaseName = "fr_tarvikonline1c83";
 
-// The all-users application data folder with a trailing '/':
-// $FR_APPDATA_DIR when set, else /var/lib/ when the module's folder can be created there,
-// else $XDG_DATA_HOME or ~/.local/share/.
+// The all-users application data folder with a trailing separator: $FR_APPDATA_DIR when set;
+// else on Linux /var/lib/ when the module's folder can be created there, else $XDG_DATA_HOME or
+// ~/.local/share/; on Windows the all-users application data folder (C:\ProgramData\).
 std::string CommonAppDataDir();
 
-// Creates Dir and its missing parents. A newly created Dir gets mode 01777 (anyone may create
-// files, only the owner may delete them); parents get the umask's mode. Throws EOSError.
+// Creates Dir and its missing parents. A newly created Dir lets every local user create files in
+// it and append to them (Linux: mode 01777, only the owner may delete; Windows: an entry for
+// the local Users group with modify rights, inherited by the files); parents get the system's
+// defaults. Throws EOSError.
 void ForceDirectories(const std::string& dir);
 
 // Full path of the module (shared library or executable) that holds this code.
 std::string ModuleFileName();
-// "major.minor.patch.build" of the project.
+// "major.minor.patch.build": on Windows from the module's version resource.
 std::string ModuleVersionText();
 void ModuleVersion(int& major, int& minor, int& patch, int& build);
 
@@ -27,11 +30,19 @@ void ModuleVersion(int& major, int& minor, int& patch, int& build);
 std::string HostExeName();
 void SetHostExeNameForTests(const std::string& name);
 
-// "Linux <release> (<machine>)".
+// "Linux <release> (<machine>)", "Windows <major>.<minor>.<build> (<machine>)".
 std::string OSVersionText();
+
+// Sets or removes a variable of this process's environment.
+void SetEnvironmentValue(const std::string& Name, const std::string& Value);
+void ClearEnvironmentValue(const std::string& Name);
 
 // File name without its directory / without directory and extension.
 std::string ExtractFileName(const std::string& path);
 std::string ExtractFileBaseName(const std::string& path);
+
+namespace detail {
+std::string& HostExeOverride();
+}
 
 }  // namespace fr

@@ -1,6 +1,6 @@
 #pragma once
-// A serial port on Linux termios: COM<n> maps to the link <data folder>fr_tarvikonline1c83/COM<n>
-// when it exists, else /dev/ttyS<n-1>. Opened raw, O_NOCTTY, exclusive.
+// A serial port: COM<n> is the system's device for port n (SerialDevicePath), opened raw and
+// exclusive.
 //
 // Reads and writes follow the classic serial time-out record: a read ends after ReadInterval ms
 // of silence between two bytes or after ReadMultiplier * count + ReadConstant ms in all; a write
@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/Bytes.h"
-#include "platform/UniqueFd.h"
+#include "platform/SerialDevice.h"
 
 namespace fr {
 
@@ -81,12 +81,8 @@ protected:
 private:
     bool ApplyLineSettings();
     bool Fail(const std::string& Text);
-    bool FailErrno(int Err);
-    // Waits until the port is readable (true) or the deadline passes (false, no text set).
-    enum class TWait { Ready, TimedOut, Failed };
-    TWait WaitReadable(int TimeoutMs);
 
-    UniqueFd FHandle;
+    TSerialDevice FDevice;
     int FPortNumber = 1;
     TParity FParity = prNone;
     TStopBits FStopBits = sbOneStopBit;

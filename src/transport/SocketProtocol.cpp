@@ -1,15 +1,6 @@
 #include "transport/SocketProtocol.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 
 #include "framework/ErrorCodes.h"
@@ -30,25 +21,8 @@ constexpr int errAddress = 604;
 constexpr int errSend = 605;
 constexpr int errReceive = 606;
 
-int MsLeft(TClock::time_point Deadline) {
-    const auto left = Deadline - TClock::now();
-    if (left <= TClock::duration::zero()) return 0;
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
-    return static_cast<int>(std::min<long long>((us + 999) / 1000, 1LL << 30));
-}
-
 TClock::time_point ReceiveDeadline() {
     return TClock::now() + std::chrono::milliseconds(LinkTimings().ReceiveTimeoutMs);
-}
-
-// Waits for Events until Deadline; false on time-out or a poll failure.
-bool WaitFor(int Fd, short Events, TClock::time_point Deadline) {
-    pollfd p{Fd, Events, 0};
-    for (;;) {
-        const int rc = ::poll(&p, 1, MsLeft(Deadline));
-        if (rc > 0) return true;
-        if (rc == 0 || errno != EINTR) return false;
-    }
 }
 
 std::string Trim(const std::string& s) {
@@ -68,73 +42,36 @@ bool TCustomSocketProtocol::Connected() const { return FSocket.Valid(); }
 int TCustomSocketProtocol::OpenConnection(const std::string& AIPAddress, int ATCPPort) {
     FIPAddress = AIPAddress;
     FTCPPort = ATCPPort;
-    FSocket.Reset();
+    FSocket.Close();
     FConnectionLost = false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    if (::inet_pton(AF_INET, Trim(AIPAddress).c_str(), &addr.sin_addr) != 1) return errAddress;
+    const std::string address = Trim(AIPAddress);
+    if (!TTcpSocket::IsIPv4(address)) return errAddress;
     // A port out of range would otherwise be truncated to some other port.
     if (ATCPPort < 1 || ATCPPort > 65535) return errPortRange;
-    addr.sin_port = htons(static_cast<std::uint16_t>(ATCPPort));
-
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
-    if (!fd.Valid()) return errSocketCreate;
-    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        if (errno != EINPROGRESS) return errConnect;
-        const auto deadline = TClock::now() + std::chrono::milliseconds(LinkTimings().ConnectTimeoutMs);
-        if (!WaitFor(fd.Get(), POLLOUT, deadline)) return errConnect;
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) return errConnect;
+    const auto deadline = TClock::now() + std::chrono::milliseconds(LinkTimings().ConnectTimeoutMs);
+    switch (FSocket.Connect(address, static_cast<std::uint16_t>(ATCPPort), deadline)) {
+        case TTcpSocket::TConnect::Ok: return errOK;
+        case TTcpSocket::TConnect::BadAddress: return errAddress;
+        case TTcpSocket::TConnect::CreateFailed: return errSocketCreate;
+        case TTcpSocket::TConnect::ConnectFailed: break;
     }
-    // Each control byte must leave at once: Nagle's algorithm would hold an ENQ behind the
-    // unacknowledged ACK before it.
-    const int one = 1;
-    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    FSocket = std::move(fd);
-    return errOK;
+    return errConnect;
 }
 
-int TCustomSocketProtocol::CloseConnection() {
-    if (!FSocket.Valid()) return 0;
-    ::shutdown(FSocket.Get(), SHUT_RDWR);
-    // The descriptor is gone even when close reports an error: never close it twice.
-    return FSocket.Reset() == 0 ? 0 : -1;
-}
+int TCustomSocketProtocol::CloseConnection() { return FSocket.Close(); }
 
 bool TCustomSocketProtocol::SendBytes(const std::uint8_t* AData, std::size_t ASize) {
-    const auto deadline = ReceiveDeadline();
-    std::size_t done = 0;
-    while (done < ASize) {
-        const ssize_t n = ::send(FSocket.Get(), AData + done, ASize - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && errno == EAGAIN) {
-            if (!WaitFor(FSocket.Get(), POLLOUT, deadline)) return false;
-        } else {
-            if (n < 0 && (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN)) FConnectionLost = true;
-            return false;
-        }
-    }
-    return true;
+    const TTcpSocket::TIo r = FSocket.Send(AData, ASize, ReceiveDeadline());
+    if (r == TTcpSocket::TIo::Closed) FConnectionLost = true;
+    return r == TTcpSocket::TIo::Done;
 }
 
 bool TCustomSocketProtocol::ReceiveByte(std::uint8_t& AByte) {
-    const auto deadline = ReceiveDeadline();
-    for (;;) {
-        if (!WaitFor(FSocket.Get(), POLLIN, deadline)) return false;
-        std::uint8_t b = 0;
-        const ssize_t n = ::recv(FSocket.Get(), &b, 1, MSG_DONTWAIT);
-        if (n == 1) {
-            AByte = b;
-            return true;
-        }
-        if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            FConnectionLost = true;
-            return false;
-        }
+    std::size_t got = 0;
+    switch (FSocket.Receive(&AByte, 1, got, ReceiveDeadline())) {
+        case TTcpSocket::TIo::Done: return true;
+        case TTcpSocket::TIo::TimedOut: return false;
+        default: FConnectionLost = true; return false;
     }
 }
 
@@ -143,11 +80,11 @@ bool TCustomSocketProtocol::ReceiveBytes(std::size_t ACount, TBytes& ABytes) {
     const auto deadline = ReceiveDeadline();
     std::size_t got = 0;
     while (got < ACount) {
-        if (!WaitFor(FSocket.Get(), POLLIN, deadline)) break;
-        const ssize_t n = ::recv(FSocket.Get(), ABytes.data() + got, ACount - got, MSG_DONTWAIT);
-        if (n > 0) {
-            got += static_cast<std::size_t>(n);
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        std::size_t n = 0;
+        const TTcpSocket::TIo r = FSocket.Receive(ABytes.data() + got, ACount - got, n, deadline);
+        got += n;
+        if (r == TTcpSocket::TIo::TimedOut) break;
+        if (r != TTcpSocket::TIo::Done) {
             FConnectionLost = true;
             break;
         }
@@ -160,14 +97,11 @@ TBytes TCustomSocketProtocol::DiscardPending() {
     TBytes dropped;
     std::uint8_t buf[256];
     for (;;) {
-        const ssize_t n = ::recv(FSocket.Get(), buf, sizeof buf, MSG_DONTWAIT);
-        if (n > 0) {
-            dropped.insert(dropped.end(), buf, buf + n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n == 0) FConnectionLost = true;
-        return dropped;
+        std::size_t n = 0;
+        const TTcpSocket::TIo r = FSocket.ReceiveNow(buf, sizeof buf, n);
+        dropped.insert(dropped.end(), buf, buf + n);
+        if (r != TTcpSocket::TIo::Done) FConnectionLost = true;
+        if (r != TTcpSocket::TIo::Done || n == 0) return dropped;
     }
 }
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/UniqueFd.h"
+#include "platform/TcpSocket.h"
 #include "transport/LinkProtocol.h"
 
 namespace fr {
@@ -36,7 +36,7 @@ protected:
     // link's purge before each ENQ); returns the bytes dropped.
     TBytes DiscardPending();
 
-    UniqueFd FSocket;
+    TTcpSocket FSocket;
     // The peer closed or reset the connection: further probes cannot succeed.
     bool FConnectionLost = false;
     std::string FIPAddress;

@@ -13,6 +13,7 @@
 #include "framework/DriverClasses.h"
 #include "framework/ErrorCodes.h"
 #include "framework/Log.h"
+#include "platform/Files.h"
 #include "platform/Encoding.h"
 #include "platform/System.h"
 #include "platform/TempDir.h"
@@ -89,8 +90,7 @@ const std::chrono::system_clock::time_point kNow =
 
 std::string Stamp() {
     const std::time_t t = std::chrono::system_clock::to_time_t(kNow);
-    std::tm tm{};
-    ::localtime_r(&t, &tm);
+    const std::tm tm = LocalTime(t);
     return fmt::format("{:04}.{:02}.{:02} {:02}:{:02}:{:02}.123", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                        tm.tm_hour, tm.tm_min, tm.tm_sec);
 }

@@ -13,16 +13,17 @@ namespace {
 // Hands out malloc'ed blocks and remembers them, so a test can tell whether a string came from it.
 class TRecordingMemory final : public IMemoryManager {
 public:
-    ~TRecordingMemory() override {
+    FR_ABI_DESTRUCTOR_IMPL(TRecordingMemory)
+    ~TRecordingMemory() {
         for (void* p : FLive) std::free(p);
     }
-    bool AllocMemory(void** pMemory, unsigned long ulCountByte) override {
+    bool ADDIN_API AllocMemory(void** pMemory, unsigned long ulCountByte) override {
         if (FRefuse) return false;
         *pMemory = std::malloc(ulCountByte);
         FLive.insert(*pMemory);
         return true;
     }
-    void FreeMemory(void** pMemory) override {
+    void ADDIN_API FreeMemory(void** pMemory) override {
         if (FLive.erase(*pMemory)) std::free(*pMemory);
         *pMemory = nullptr;
     }

@@ -14,6 +14,7 @@
 #include "framework/Log.h"
 #include "framework/TestDriver.h"
 #include "platform/Errors.h"
+#include "platform/Files.h"
 
 namespace fr::test {
 namespace {
@@ -22,8 +23,7 @@ using TLines = std::vector<std::string>;
 
 std::string TodayLogName() {
     const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    ::localtime_r(&now, &tm);
+    const std::tm tm = LocalTime(now);
     return fmt::format("fr_tarvikonline1c83_{:04}.{:02}.{:02}.log", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
 }
 

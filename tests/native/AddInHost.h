@@ -24,10 +24,11 @@ using namespace fr::native;
 // from here, and the host frees it here.
 class TCountingMemory final : public IMemoryManager {
 public:
-    ~TCountingMemory() override {
+    FR_ABI_DESTRUCTOR_IMPL(TCountingMemory)
+    ~TCountingMemory() {
         for (auto& [p, size] : FLive) std::free(p);
     }
-    bool AllocMemory(void** pMemory, unsigned long ulCountByte) override {
+    bool ADDIN_API AllocMemory(void** pMemory, unsigned long ulCountByte) override {
         ++FAllocs;
         if (FRefuse || !pMemory) return false;
         *pMemory = std::malloc(ulCountByte ? ulCountByte : 1);
@@ -35,7 +36,7 @@ public:
         FLive[*pMemory] = ulCountByte;
         return true;
     }
-    void FreeMemory(void** pMemory) override {
+    void ADDIN_API FreeMemory(void** pMemory) override {
         if (!pMemory || !*pMemory) return;
         if (FLive.erase(*pMemory) == 0) ++FForeignFrees;
         else std::free(*pMemory);
@@ -81,25 +82,26 @@ struct TRecordedEvent {
 // The platform's services object: records what the library reports.
 class TFakeConnection final : public IAddInDefBase {
 public:
-    bool AddError(unsigned short wcode, const char16_t* source, const char16_t* descr, long scode) override {
+    FR_ABI_DESTRUCTOR_IMPL(TFakeConnection)
+    bool ADDIN_API AddError(unsigned short wcode, const char16_t* source, const char16_t* descr, long scode) override {
         FErrors.push_back({wcode, source ? source : u"", descr ? descr : u"", scode});
         return true;
     }
-    bool Read(char16_t*, tVariant*, long*, char16_t**) override { return false; }
-    bool Write(char16_t*, tVariant*) override { return false; }
-    bool RegisterProfileAs(char16_t*) override { return false; }
-    bool SetEventBufferDepth(long lDepth) override {
+    bool ADDIN_API Read(char16_t*, tVariant*, long*, char16_t**) override { return false; }
+    bool ADDIN_API Write(char16_t*, tVariant*) override { return false; }
+    bool ADDIN_API RegisterProfileAs(char16_t*) override { return false; }
+    bool ADDIN_API SetEventBufferDepth(long lDepth) override {
         FDepth = lDepth;
         return true;
     }
-    long GetEventBufferDepth() override { return FDepth; }
-    bool ExternalEvent(char16_t* wszSource, char16_t* wszMessage, char16_t* wszData) override {
+    long ADDIN_API GetEventBufferDepth() override { return FDepth; }
+    bool ADDIN_API ExternalEvent(char16_t* wszSource, char16_t* wszMessage, char16_t* wszData) override {
         FEvents.push_back({wszSource ? wszSource : u"", wszMessage ? wszMessage : u"", wszData ? wszData : u""});
         return true;
     }
-    void CleanEventBuffer() override {}
-    bool SetStatusLine(char16_t*) override { return true; }
-    void ResetStatusLine() override {}
+    void ADDIN_API CleanEventBuffer() override {}
+    bool ADDIN_API SetStatusLine(char16_t*) override { return true; }
+    void ADDIN_API ResetStatusLine() override {}
 
     std::vector<TRecordedError> FErrors;
     std::vector<TRecordedEvent> FEvents;

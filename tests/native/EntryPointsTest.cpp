@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
@@ -86,8 +87,29 @@ std::vector<std::string> ArchiveNames(const std::string& APath) {
     return names;
 }
 
-TEST(NativeEntryPointsTest, ArchiveHoldsTheManifestAndTheLibraryAtItsRoot) {
-    EXPECT_EQ(ArchiveNames(FR_ADDIN_ARCHIVE), (std::vector<std::string>{"MANIFEST.XML", "libfr_tarvikonline1c83.so"}));
+// MANIFEST.XML first, then the Windows DLLs the build was given, then the Linux library; the
+// manifest names each library it holds and no other.
+TEST(NativeEntryPointsTest, ArchiveHoldsTheManifestAndTheLibrariesAtItsRoot) {
+    std::vector<std::string> want;
+    for (std::string_view rest = FR_ADDIN_ARCHIVE_FILES; !rest.empty();) {
+        const auto bar = rest.find('|');
+        want.emplace_back(rest.substr(0, bar));
+        rest = bar == std::string_view::npos ? std::string_view() : rest.substr(bar + 1);
+    }
+    ASSERT_GE(want.size(), 2u);
+    EXPECT_EQ(want.front(), "MANIFEST.XML");
+    EXPECT_EQ(want.back(), "libfr_tarvikonline1c83.so");
+    EXPECT_EQ(ArchiveNames(FR_ADDIN_ARCHIVE), want);
+    std::ifstream manifest(FR_ADDIN_BUNDLE_DIR "/MANIFEST.XML");
+    const std::string text((std::istreambuf_iterator<char>(manifest)), std::istreambuf_iterator<char>());
+    const auto components = [&] {
+        std::size_t n = 0;
+        for (auto at = text.find("<component "); at != std::string::npos; at = text.find("<component ", at + 1)) ++n;
+        return n;
+    }();
+    EXPECT_EQ(components, want.size() - 1);
+    for (std::size_t i = 1; i < want.size(); ++i)
+        EXPECT_NE(text.find("path=\"" + want[i] + "\""), std::string::npos) << want[i];
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include "platform/Errors.h"
+#include "platform/Files.h"
 #include "platform/IniFile.h"
 #include "platform/TempDir.h"
 
@@ -87,8 +86,7 @@ TEST(IniFileTest, UnwritableFolderRaisesAndLeavesNoFile) {
     TIniFile ini(dir.Path() + "missing/a.sts");
     ini.WriteString("S", "K", "v");
     EXPECT_THROW(ini.UpdateFile(), EOSError);
-    struct stat st {};
-    EXPECT_NE(::stat((dir.Path() + "missing").c_str(), &st), 0);
+    EXPECT_FALSE(PathExists(dir.Path() + "missing"));
 }
 
 TEST(IniFileTest, UnreadableFileRaises) {

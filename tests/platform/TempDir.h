@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "platform/System.h"
+
 namespace fr::test {
 
 class TTempDir {
@@ -37,13 +39,13 @@ class TTempAppData {
 public:
     TTempAppData() {
         if (const char* old = std::getenv("FR_APPDATA_DIR")) FOld = old;
-        ::setenv("FR_APPDATA_DIR", FDir.Path().c_str(), 1);
+        SetEnvironmentValue("FR_APPDATA_DIR", FDir.Path());
     }
     ~TTempAppData() {
         if (FOld)
-            ::setenv("FR_APPDATA_DIR", FOld->c_str(), 1);
+            SetEnvironmentValue("FR_APPDATA_DIR", *FOld);
         else
-            ::unsetenv("FR_APPDATA_DIR");
+            ClearEnvironmentValue("FR_APPDATA_DIR");
     }
     const std::string& Path() const { return FDir.Path(); }
 

@@ -1,7 +1,5 @@
 #include "NativeSession.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -9,36 +7,37 @@
 #include "addin/NativeVariant.h"
 #include "platform/Encoding.h"
 #include "platform/Errors.h"
+#include "platform/SharedLibrary.h"
 
 namespace frcli {
 
 using namespace fr;
 using namespace fr::native;
 
-bool THostMemory::AllocMemory(void** pMemory, unsigned long ulCountByte) {
+bool ADDIN_API THostMemory::AllocMemory(void** pMemory, unsigned long ulCountByte) {
     if (!pMemory) return false;
     *pMemory = std::malloc(ulCountByte ? ulCountByte : 1);
     return *pMemory != nullptr;
 }
 
-void THostMemory::FreeMemory(void** pMemory) {
+void ADDIN_API THostMemory::FreeMemory(void** pMemory) {
     if (!pMemory) return;
     std::free(*pMemory);
     *pMemory = nullptr;
 }
 
-bool THostConnection::AddError(unsigned short wcode, const char16_t* source, const char16_t* descr, long scode) {
+bool ADDIN_API THostConnection::AddError(unsigned short wcode, const char16_t* source, const char16_t* descr, long scode) {
     std::fprintf(stderr, "frcli: AddError %u %s: %s (%ld)\n", wcode, Utf16ToUtf8(PlatformStringView(source)).c_str(),
                  Utf16ToUtf8(PlatformStringView(descr)).c_str(), scode);
     return true;
 }
 
-bool THostConnection::SetEventBufferDepth(long lDepth) {
+bool ADDIN_API THostConnection::SetEventBufferDepth(long lDepth) {
     FDepth = lDepth;
     return true;
 }
 
-bool THostConnection::ExternalEvent(char16_t* wszSource, char16_t* wszMessage, char16_t* wszData) {
+bool ADDIN_API THostConnection::ExternalEvent(char16_t* wszSource, char16_t* wszMessage, char16_t* wszData) {
     std::fprintf(stderr, "frcli: ExternalEvent %s / %s / %s\n", Utf16ToUtf8(PlatformStringView(wszSource)).c_str(),
                  Utf16ToUtf8(PlatformStringView(wszMessage)).c_str(), Utf16ToUtf8(PlatformStringView(wszData)).c_str());
     return true;
@@ -46,8 +45,8 @@ bool THostConnection::ExternalEvent(char16_t* wszSource, char16_t* wszMessage, c
 
 namespace {
 
-void* Symbol(void* AHandle, const char* AName) {
-    void* p = ::dlsym(AHandle, AName);
+void* Symbol(const TSharedLibrary& ALibrary, const char* AName) {
+    void* p = ALibrary.Symbol(AName);
     if (!p) throw EFrError(std::string("The add-in library has no ") + AName);
     return p;
 }
@@ -75,13 +74,12 @@ const void* StringPointer(const tVariant& AValue) {
 }  // namespace
 
 TLibrarySession::TLibrarySession(const std::string& ALibraryPath) {
-    FHandle = ::dlopen(ALibraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!FHandle) throw EFrError(std::string("Cannot load the add-in library: ") + ::dlerror());
+    FLibrary = std::make_unique<TSharedLibrary>(ALibraryPath);
     try {
-        auto names = reinterpret_cast<TGetClassNamesFn>(Symbol(FHandle, "GetClassNames"));
-        auto create = reinterpret_cast<TGetClassObjectFn>(Symbol(FHandle, "GetClassObject"));
-        FDestroy = reinterpret_cast<TDestroyObjectFn>(Symbol(FHandle, "DestroyObject"));
-        auto caps = reinterpret_cast<TSetPlatformCapabilitiesFn>(Symbol(FHandle, "SetPlatformCapabilities"));
+        auto names = reinterpret_cast<TGetClassNamesFn>(Symbol(*FLibrary, "GetClassNames"));
+        auto create = reinterpret_cast<TGetClassObjectFn>(Symbol(*FLibrary, "GetClassObject"));
+        FDestroy = reinterpret_cast<TDestroyObjectFn>(Symbol(*FLibrary, "DestroyObject"));
+        auto caps = reinterpret_cast<TSetPlatformCapabilitiesFn>(Symbol(*FLibrary, "SetPlatformCapabilities"));
         caps(eAppCapabilities1);
         const std::u16string cls = FirstClassName(names());
         if (create(cls.c_str(), &FObject) == 0 || !FObject)
@@ -91,7 +89,7 @@ TLibrarySession::TLibrarySession(const std::string& ALibraryPath) {
         FInitDone->setMemManager(&FMemory);
     } catch (...) {
         if (FObject) FDestroy(&FObject);
-        ::dlclose(FHandle);
+        FLibrary->Unload();
         throw;
     }
 }

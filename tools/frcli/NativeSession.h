@@ -1,37 +1,41 @@
 #pragma once
-// frcli's way into the add-in library exactly as the platform goes: dlopen, GetClassObject and
+// frcli's way into the add-in library exactly as the platform goes: load it, GetClassObject and
 // calls through the component's vtables, with a memory manager and a connection object of its
 // own. Values cross as the platform's tVariant, converted from and to host values.
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "HostSession.h"
 #include "addin/NativeApi.h"
 #include "framework/Variant.h"
+#include "platform/SharedLibrary.h"
 
 namespace frcli {
 
 // The platform's memory manager, on malloc.
 class THostMemory final : public fr::native::IMemoryManager {
 public:
-    bool AllocMemory(void** pMemory, unsigned long ulCountByte) override;
-    void FreeMemory(void** pMemory) override;
+    FR_ABI_DESTRUCTOR_IMPL(THostMemory)
+    bool ADDIN_API AllocMemory(void** pMemory, unsigned long ulCountByte) override;
+    void ADDIN_API FreeMemory(void** pMemory) override;
 };
 
 // The platform's services: errors and events go to standard error.
 class THostConnection final : public fr::native::IAddInDefBase {
 public:
-    bool AddError(unsigned short wcode, const char16_t* source, const char16_t* descr, long scode) override;
-    bool Read(char16_t*, fr::native::tVariant*, long*, char16_t**) override { return false; }
-    bool Write(char16_t*, fr::native::tVariant*) override { return false; }
-    bool RegisterProfileAs(char16_t*) override { return false; }
-    bool SetEventBufferDepth(long lDepth) override;
-    long GetEventBufferDepth() override { return FDepth; }
-    bool ExternalEvent(char16_t* wszSource, char16_t* wszMessage, char16_t* wszData) override;
-    void CleanEventBuffer() override {}
-    bool SetStatusLine(char16_t*) override { return true; }
-    void ResetStatusLine() override {}
+    FR_ABI_DESTRUCTOR_IMPL(THostConnection)
+    bool ADDIN_API AddError(unsigned short wcode, const char16_t* source, const char16_t* descr, long scode) override;
+    bool ADDIN_API Read(char16_t*, fr::native::tVariant*, long*, char16_t**) override { return false; }
+    bool ADDIN_API Write(char16_t*, fr::native::tVariant*) override { return false; }
+    bool ADDIN_API RegisterProfileAs(char16_t*) override { return false; }
+    bool ADDIN_API SetEventBufferDepth(long lDepth) override;
+    long ADDIN_API GetEventBufferDepth() override { return FDepth; }
+    bool ADDIN_API ExternalEvent(char16_t* wszSource, char16_t* wszMessage, char16_t* wszData) override;
+    void ADDIN_API CleanEventBuffer() override {}
+    bool ADDIN_API SetStatusLine(char16_t*) override { return true; }
+    void ADDIN_API ResetStatusLine() override {}
 
 private:
     long FDepth = 1;
@@ -70,7 +74,7 @@ private:
     // so are strings the library put in their place.
     void Release(fr::native::tVariant& AValue, const void* AOriginal);
 
-    void* FHandle = nullptr;
+    std::unique_ptr<fr::TSharedLibrary> FLibrary;
     fr::native::TDestroyObjectFn FDestroy = nullptr;
     fr::native::IComponentBase* FObject = nullptr;
     fr::native::IInitDoneBase* FInitDone = nullptr;

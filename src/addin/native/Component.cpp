@@ -77,17 +77,17 @@ R TNativeComponent::Guarded(const char* AOperation, R AOnFailure, F&& ABody) noe
     return AOnFailure;
 }
 
-bool TNativeComponent::Init(void* disp) noexcept {
+bool ADDIN_API TNativeComponent::Init(void* disp) noexcept {
     FServices.Attach(static_cast<IAddInDefBase*>(disp));
     return Guarded("Init", false, [&] { return FObject.Init(&FServices) == S_OK; });
 }
 
-bool TNativeComponent::setMemManager(void* mem) noexcept {
+bool ADDIN_API TNativeComponent::setMemManager(void* mem) noexcept {
     FMemory = static_cast<IMemoryManager*>(mem);
     return FMemory != nullptr;
 }
 
-long TNativeComponent::GetInfo() noexcept {
+long ADDIN_API TNativeComponent::GetInfo() noexcept {
     return Guarded("GetInfo", 2000L, [&] {
         TParams info;
         if (FObject.GetInfo(info) != S_OK || info.empty()) return 2000L;
@@ -95,12 +95,12 @@ long TNativeComponent::GetInfo() noexcept {
     });
 }
 
-void TNativeComponent::Done() noexcept {
+void ADDIN_API TNativeComponent::Done() noexcept {
     Guarded("Done", 0, [&] { return FObject.Done(); });
     FServices.Attach(nullptr);
 }
 
-bool TNativeComponent::RegisterExtensionAs(char16_t** wsExtensionName) noexcept {
+bool ADDIN_API TNativeComponent::RegisterExtensionAs(char16_t** wsExtensionName) noexcept {
     return Guarded("RegisterExtensionAs", false, [&] {
         if (!wsExtensionName) return false;
         std::u16string name;
@@ -110,21 +110,21 @@ bool TNativeComponent::RegisterExtensionAs(char16_t** wsExtensionName) noexcept 
     });
 }
 
-long TNativeComponent::GetNProps() noexcept {
+long ADDIN_API TNativeComponent::GetNProps() noexcept {
     return Guarded("GetNProps", 0L, [&] {
         std::int32_t n = 0;
         return FObject.GetNProps(n) == S_OK ? static_cast<long>(n) : 0L;
     });
 }
 
-long TNativeComponent::FindProp(const char16_t* wsPropName) noexcept {
+long ADDIN_API TNativeComponent::FindProp(const char16_t* wsPropName) noexcept {
     return Guarded("FindProp", -1L, [&] {
         std::int32_t n = -1;
         return FObject.FindProp(PlatformStringView(wsPropName, 1024), n) == S_OK ? static_cast<long>(n) : -1L;
     });
 }
 
-const char16_t* TNativeComponent::GetPropName(long lPropNum, long lPropAlias) noexcept {
+const char16_t* ADDIN_API TNativeComponent::GetPropName(long lPropNum, long lPropAlias) noexcept {
     return Guarded("GetPropName", static_cast<const char16_t*>(nullptr), [&]() -> const char16_t* {
         std::u16string name;
         if (FObject.GetPropName(Index(lPropNum), lPropAlias != 0, name) != S_OK) return nullptr;
@@ -132,7 +132,7 @@ const char16_t* TNativeComponent::GetPropName(long lPropNum, long lPropAlias) no
     });
 }
 
-bool TNativeComponent::GetPropVal(long lPropNum, tVariant* pvarPropVal) noexcept {
+bool ADDIN_API TNativeComponent::GetPropVal(long lPropNum, tVariant* pvarPropVal) noexcept {
     if (!pvarPropVal) return false;
     ClearVariant(*pvarPropVal);
     return Guarded("GetPropVal", false, [&] {
@@ -143,41 +143,41 @@ bool TNativeComponent::GetPropVal(long lPropNum, tVariant* pvarPropVal) noexcept
     });
 }
 
-bool TNativeComponent::SetPropVal(long lPropNum, tVariant* varPropVal) noexcept {
+bool ADDIN_API TNativeComponent::SetPropVal(long lPropNum, tVariant* varPropVal) noexcept {
     if (!varPropVal) return false;
     return Guarded("SetPropVal", false,
                    [&] { return FObject.SetPropVal(Index(lPropNum), ToHostValue(*varPropVal)) == S_OK; });
 }
 
-bool TNativeComponent::IsPropReadable(long lPropNum) noexcept {
+bool ADDIN_API TNativeComponent::IsPropReadable(long lPropNum) noexcept {
     return Guarded("IsPropReadable", false, [&] {
         bool flag = true;
         return FObject.IsPropReadable(Index(lPropNum), flag) == S_OK && flag;
     });
 }
 
-bool TNativeComponent::IsPropWritable(long lPropNum) noexcept {
+bool ADDIN_API TNativeComponent::IsPropWritable(long lPropNum) noexcept {
     return Guarded("IsPropWritable", false, [&] {
         bool flag = true;
         return FObject.IsPropWritable(Index(lPropNum), flag) == S_OK && flag;
     });
 }
 
-long TNativeComponent::GetNMethods() noexcept {
+long ADDIN_API TNativeComponent::GetNMethods() noexcept {
     return Guarded("GetNMethods", 0L, [&] {
         std::int32_t n = 0;
         return FObject.GetNMethods(n) == S_OK ? static_cast<long>(n) : 0L;
     });
 }
 
-long TNativeComponent::FindMethod(const char16_t* wsMethodName) noexcept {
+long ADDIN_API TNativeComponent::FindMethod(const char16_t* wsMethodName) noexcept {
     return Guarded("FindMethod", -1L, [&] {
         std::int32_t n = -1;
         return FObject.FindMethod(PlatformStringView(wsMethodName, 1024), n) == S_OK ? static_cast<long>(n) : -1L;
     });
 }
 
-const char16_t* TNativeComponent::GetMethodName(long lMethodNum, long lMethodAlias) noexcept {
+const char16_t* ADDIN_API TNativeComponent::GetMethodName(long lMethodNum, long lMethodAlias) noexcept {
     return Guarded("GetMethodName", static_cast<const char16_t*>(nullptr), [&]() -> const char16_t* {
         std::u16string name;
         if (FObject.GetMethodName(Index(lMethodNum), lMethodAlias != 0, name) != S_OK) return nullptr;
@@ -185,14 +185,14 @@ const char16_t* TNativeComponent::GetMethodName(long lMethodNum, long lMethodAli
     });
 }
 
-long TNativeComponent::GetNParams(long lMethodNum) noexcept {
+long ADDIN_API TNativeComponent::GetNParams(long lMethodNum) noexcept {
     return Guarded("GetNParams", 0L, [&] {
         std::int32_t n = 0;
         return FObject.GetNParams(Index(lMethodNum), n) == S_OK ? static_cast<long>(n) : 0L;
     });
 }
 
-bool TNativeComponent::GetParamDefValue(long lMethodNum, long lParamNum, tVariant* pvarParamDefValue) noexcept {
+bool ADDIN_API TNativeComponent::GetParamDefValue(long lMethodNum, long lParamNum, tVariant* pvarParamDefValue) noexcept {
     if (!pvarParamDefValue) return false;
     ClearVariant(*pvarParamDefValue);
     return Guarded("GetParamDefValue", false, [&] {
@@ -203,7 +203,7 @@ bool TNativeComponent::GetParamDefValue(long lMethodNum, long lParamNum, tVarian
     });
 }
 
-bool TNativeComponent::HasRetVal(long lMethodNum) noexcept {
+bool ADDIN_API TNativeComponent::HasRetVal(long lMethodNum) noexcept {
     return Guarded("HasRetVal", false, [&] {
         std::int32_t flag = 0;
         return FObject.HasRetVal(Index(lMethodNum), flag) == S_OK && flag != 0;
@@ -257,22 +257,22 @@ bool TNativeComponent::Call(long lMethodNum, tVariant* pvarRetValue, tVariant* p
     return hr == S_OK && written;
 }
 
-bool TNativeComponent::CallAsProc(long lMethodNum, tVariant* paParams, long lSizeArray) noexcept {
+bool ADDIN_API TNativeComponent::CallAsProc(long lMethodNum, tVariant* paParams, long lSizeArray) noexcept {
     return Guarded("CallAsProc", false, [&] { return Call(lMethodNum, nullptr, paParams, lSizeArray); });
 }
 
-bool TNativeComponent::CallAsFunc(long lMethodNum, tVariant* pvarRetValue, tVariant* paParams,
+bool ADDIN_API TNativeComponent::CallAsFunc(long lMethodNum, tVariant* pvarRetValue, tVariant* paParams,
                                   long lSizeArray) noexcept {
     if (!pvarRetValue) return false;
     ClearVariant(*pvarRetValue);
     return Guarded("CallAsFunc", false, [&] { return Call(lMethodNum, pvarRetValue, paParams, lSizeArray); });
 }
 
-void TNativeComponent::SetLocale(const char16_t* loc) noexcept {
+void ADDIN_API TNativeComponent::SetLocale(const char16_t* loc) noexcept {
     Guarded("SetLocale", 0, [&] { return FObject.SetLocale(PlatformStringView(loc, 64)); });
 }
 
-void TNativeComponent::SetUserInterfaceLanguageCode(const char16_t* lang) noexcept {
+void ADDIN_API TNativeComponent::SetUserInterfaceLanguageCode(const char16_t* lang) noexcept {
     // The driver's texts are Russian whatever the interface language; kept for completeness.
     Guarded("SetUserInterfaceLanguageCode", 0, [&] {
         FLanguage = PlatformStringView(lang, 64);

@@ -36,37 +36,38 @@ private:
 class TNativeComponent final : public IComponentBase {
 public:
     TNativeComponent();
-    ~TNativeComponent() override;
+    ~TNativeComponent();
+    FR_ABI_DESTRUCTOR_IMPL(TNativeComponent)
 
     // IInitDoneBase
-    bool Init(void* disp) noexcept override;
-    bool setMemManager(void* mem) noexcept override;
-    long GetInfo() noexcept override;
-    void Done() noexcept override;
+    bool ADDIN_API Init(void* disp) noexcept override;
+    bool ADDIN_API setMemManager(void* mem) noexcept override;
+    long ADDIN_API GetInfo() noexcept override;
+    void ADDIN_API Done() noexcept override;
 
     // ILanguageExtenderBase
-    bool RegisterExtensionAs(char16_t** wsExtensionName) noexcept override;
-    long GetNProps() noexcept override;
-    long FindProp(const char16_t* wsPropName) noexcept override;
-    const char16_t* GetPropName(long lPropNum, long lPropAlias) noexcept override;
-    bool GetPropVal(long lPropNum, tVariant* pvarPropVal) noexcept override;
-    bool SetPropVal(long lPropNum, tVariant* varPropVal) noexcept override;
-    bool IsPropReadable(long lPropNum) noexcept override;
-    bool IsPropWritable(long lPropNum) noexcept override;
-    long GetNMethods() noexcept override;
-    long FindMethod(const char16_t* wsMethodName) noexcept override;
-    const char16_t* GetMethodName(long lMethodNum, long lMethodAlias) noexcept override;
-    long GetNParams(long lMethodNum) noexcept override;
-    bool GetParamDefValue(long lMethodNum, long lParamNum, tVariant* pvarParamDefValue) noexcept override;
-    bool HasRetVal(long lMethodNum) noexcept override;
-    bool CallAsProc(long lMethodNum, tVariant* paParams, long lSizeArray) noexcept override;
-    bool CallAsFunc(long lMethodNum, tVariant* pvarRetValue, tVariant* paParams, long lSizeArray) noexcept override;
+    bool ADDIN_API RegisterExtensionAs(char16_t** wsExtensionName) noexcept override;
+    long ADDIN_API GetNProps() noexcept override;
+    long ADDIN_API FindProp(const char16_t* wsPropName) noexcept override;
+    const char16_t* ADDIN_API GetPropName(long lPropNum, long lPropAlias) noexcept override;
+    bool ADDIN_API GetPropVal(long lPropNum, tVariant* pvarPropVal) noexcept override;
+    bool ADDIN_API SetPropVal(long lPropNum, tVariant* varPropVal) noexcept override;
+    bool ADDIN_API IsPropReadable(long lPropNum) noexcept override;
+    bool ADDIN_API IsPropWritable(long lPropNum) noexcept override;
+    long ADDIN_API GetNMethods() noexcept override;
+    long ADDIN_API FindMethod(const char16_t* wsMethodName) noexcept override;
+    const char16_t* ADDIN_API GetMethodName(long lMethodNum, long lMethodAlias) noexcept override;
+    long ADDIN_API GetNParams(long lMethodNum) noexcept override;
+    bool ADDIN_API GetParamDefValue(long lMethodNum, long lParamNum, tVariant* pvarParamDefValue) noexcept override;
+    bool ADDIN_API HasRetVal(long lMethodNum) noexcept override;
+    bool ADDIN_API CallAsProc(long lMethodNum, tVariant* paParams, long lSizeArray) noexcept override;
+    bool ADDIN_API CallAsFunc(long lMethodNum, tVariant* pvarRetValue, tVariant* paParams, long lSizeArray) noexcept override;
 
     // LocaleBase
-    void SetLocale(const char16_t* loc) noexcept override;
+    void ADDIN_API SetLocale(const char16_t* loc) noexcept override;
 
     // UserLanguageBase
-    void SetUserInterfaceLanguageCode(const char16_t* lang) noexcept override;
+    void ADDIN_API SetUserInterfaceLanguageCode(const char16_t* lang) noexcept override;
 
 private:
     // A failure of the binding itself (or an exception the add-in object let through): the log,

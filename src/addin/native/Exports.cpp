@@ -7,8 +7,6 @@
 #include "framework/Log.h"
 #include "platform/System.h"
 
-#define FR_EXPORT extern "C" __attribute__((visibility("default")))
-
 using namespace fr::native;
 
 namespace {
@@ -46,7 +44,8 @@ FR_EXPORT long GetClassObject(const char16_t* wsName, IComponentBase** pIntf) {
 FR_EXPORT long DestroyObject(IComponentBase** pIntf) {
     if (!pIntf || !*pIntf) return -1;
     try {
-        delete *pIntf;
+        // Through the first base, whose vtable holds the destructor the platform would call.
+        DestroyThroughInterface(static_cast<IInitDoneBase*>(*pIntf));
     } catch (...) {
     }
     *pIntf = nullptr;

@@ -1,4 +1,4 @@
-#include "transport/SerialSpeed.h"
+#include "platform/posix/SerialSpeed.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# run-windows-tests.sh MINGW_BUILD LINUX_BUILD: the Windows x86-64 build under wine64.
+# 1. every unit suite of the MinGW build (ctest runs each under wine);
+# 2. frcli.exe --library with the DLL runs a receipt against the Linux frsim over TCP loopback;
+# 3. the same over a serial port: wine's COM5 mapped to frsim's pseudo-terminal.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+win=$(cd "$1" && pwd)
+lin=$(cd "$2" && pwd)
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+export WINEPREFIX="$win/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export FR_APPDATA_DIR="$win/appdata"
+mkdir -p "$FR_APPDATA_DIR"
+work="$win/wine-e2e"
+mkdir -p "$work"
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "wine: creating the prefix" >&2
+  timeout 300 "$wine" wineboot -i >/dev/null 2>&1
+  timeout 120 "$wineserver" -w
+fi
+
+(cd "$win" && ctest --output-on-failure -j 2)
+
+frsim="$lin/tools/frsim/frsim"
+frcli="$win/tools/frcli/frcli.exe"
+dll="$win/src/addin/native/fr_tarvikonline1c83.dll"
+
+# Starts frsim with the given options as a coprocess and reads its first line into sim_line.
+start_frsim() {
+  coproc SIM { exec "$frsim" "$@" --fiscal --shift-open </dev/null; }
+  sim_pid=$SIM_PID
+  IFS= read -r -t 30 sim_line <&"${SIM[0]}" || { echo "frsim did not start" >&2; exit 1; }
+}
+stop_frsim() {
+  kill -TERM "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+}
+
+# Runs the receipt script through the DLL; every call must answer true.
+run_receipt() {
+  local name=$1 port_number=$2 ip_port=$3
+  sed -e "s/@PORT_NUMBER@/$port_number/" -e "s/@IP_PORT@/$ip_port/" "$root/tests/windows/receipt.json.in" \
+    >"$work/$name.json"
+  (cd "$work" && timeout 300 "$wine" "$frcli" --library "$dll" script "$name.json") >"$work/$name.out"
+  cat "$work/$name.out"
+  local calls ok
+  calls=$(grep -c '"call"' "$work/$name.out" || true)
+  ok=$(grep -c '"return":true' "$work/$name.out" || true)
+  if [ "$calls" -ne 9 ] || [ "$ok" -ne "$calls" ]; then
+    echo "wine $name receipt: $ok of $calls calls answered true" >&2
+    exit 1
+  fi
+  echo "wine $name receipt: $ok of $calls calls answered true"
+}
+
+start_frsim --tcp 0
+trap stop_frsim EXIT
+run_receipt tcp 9999 "${sim_line##*:}"
+stop_frsim
+
+start_frsim --pty
+pty=${sim_line#pty }
+# wine maps COM5 to the pseudo-terminal through its registry; the new map takes effect when the
+# wine server starts again.
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$pty" /f >/dev/null
+"$wineserver" -k || true
+"$wineserver" -w || true
+run_receipt serial 5 0
+stop_frsim
+trap - EXIT
