@@ -350,9 +350,10 @@ void RunCases(TAddIn& AAddIn, bool AHost77, IUnknown* AObject) {
          }},
         {AHost77 ? "a failing method answers the integer 0 to a 7.7 host" : "a failing method answers false",
          [&](std::string& d) {
-             TParamArray p({TValue(L"no-such-device")});
+             // No device is open yet: the shift cannot be opened.
+             TParamArray p({TValue(L"no-such-device"), TValue(kCashier), TValue(), TValue(), TValue()});
              TValue ret;
-             const HRESULT hr = AAddIn.Call(L"Close", p, ret);
+             const HRESULT hr = AAddIn.Call(L"OpenShift", p, ret);
              d = Hex(hr) + " vt=" + std::to_string(ret.V.vt) + " (" + AAddIn.LastError() + ")";
              return hr == S_OK && (AHost77 ? ret.V.vt == VT_I4 && ret.V.lVal == 0
                                            : ret.V.vt == VT_BOOL && ret.V.boolVal == VARIANT_FALSE);

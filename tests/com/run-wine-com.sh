@@ -5,7 +5,8 @@
 #
 #   run-wine-com.sh DLL CLIENT_EXE FRSIM WORKDIR
 #
-# WORKDIR holds the wine prefix (created on first use) and the add-in's data folder (logs).
+# WORKDIR holds the add-in's data folder (logs) and, unless WINEPREFIX names one, the wine prefix
+# (created on first use).
 set -euo pipefail
 [[ $# -eq 4 ]] || { echo "usage: $0 DLL CLIENT_EXE FRSIM WORKDIR" >&2; exit 2; }
 dll=$(realpath "$1") client=$(realpath "$2") frsim=$(realpath "$3") work=$4
@@ -20,7 +21,7 @@ if [[ -z $wine ]]; then
 fi
 [[ -n $wine ]] || { echo "wine64 is not installed" >&2; exit 2; }
 
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=${WINEPREFIX:-$work/prefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Unix paths as the Windows side sees them (wine maps / to drive Z:).
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 mkdir -p "$work/appdata" "$work/bin"
@@ -31,7 +32,7 @@ cp "$client" "$work/bin/1cv7.exe"
 
 status=0
 echo "== wine regsvr32 $(winpath "$dll")"
-"$wine" regsvr32 "$(winpath "$dll")" || status=1
+timeout 300 "$wine" regsvr32 "$(winpath "$dll")" || status=1
 
 for host in com_client.exe 1cv7.exe; do
   # A fresh register for each host; its control input and its output through FIFOs.
@@ -43,7 +44,7 @@ for host in com_client.exe 1cv7.exe; do
   read -r line <&4
   port=${line##*:}
   echo "== $host against frsim on 127.0.0.1:$port"
-  "$wine" "$(winpath "$work/bin/$host")" "$port" || status=1
+  timeout 300 "$wine" "$(winpath "$work/bin/$host")" "$port" || status=1
   echo quit >&3
   echo "== frsim tape"
   cat <&4 || true
@@ -52,7 +53,7 @@ for host in com_client.exe 1cv7.exe; do
 done
 
 echo "== wine regsvr32 /u"
-"$wine" regsvr32 /u "$(winpath "$dll")" || status=1
+timeout 300 "$wine" regsvr32 /u "$(winpath "$dll")" || status=1
 "$wine" reg query 'HKLM\Software\Classes\AddIn.fr_tarvikonline1c83' >/dev/null 2>&1 &&
   { echo "FAIL the ProgID is still registered"; status=1; }
 echo "== wine COM tests: $([[ $status -eq 0 ]] && echo passed || echo FAILED)"
