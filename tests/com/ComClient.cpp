@@ -251,6 +251,33 @@ const wchar_t kSale[] =
     L"<Payments Cash=\"100\" ElectronicPayment=\"0\" PrePayment=\"0\" PostPayment=\"0\" Barter=\"0\"/>"
     L"</CheckPackage>";
 
+// Under 7.7 the settings live in a file per device: saved, changed, read back.
+void RunSettingsFile(TAddIn& AAddIn) {
+    ILanguageExtender* lang = AAddIn.Lang;
+    long n = -1;
+    lang->FindProp(TBstr(L"QRSize"), &n);
+    TValue ret, five = 5, two = 2, back;
+    TParamArray id({TValue(L"com-test")}), none({});
+    const bool saved = AAddIn.Call(L"SetDeviceID", id, ret) == S_OK && lang->SetPropVal(n, &five.V) == S_OK &&
+                       AAddIn.Call(L"ЗаписатьНастройки", none, ret) == S_OK;
+    // These two answer with the return value left as the host passed it.
+    const bool read = lang->SetPropVal(n, &two.V) == S_OK && AAddIn.Call(L"ReadSettings", none, ret) == S_OK &&
+                      lang->GetPropVal(n, &back.V) == S_OK;
+    const VARTYPE kind = back.V.vt;
+    VariantChangeType(&back.V, &back.V, 0, VT_I4);
+    std::wstring file = L"<FR_APPDATA_DIR not set>";
+    bool exists = true;
+    if (const wchar_t* dir = _wgetenv(L"FR_APPDATA_DIR")) {
+        file = std::wstring(dir) + L"fr_tarvikonline1c83\\com-test.sts";
+        exists = GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    Check(saved && read && back.V.vt == VT_I4 && back.V.lVal == 5 && exists,
+          "7.7: SaveSettings and ReadSettings keep the settings in the device's file",
+          std::string(saved ? "saved" : "not saved") + (read ? ", read" : ", not read") + ", QRSize back " +
+              std::to_string(back.V.lVal) + " (vt " + std::to_string(kind) + "); " + Utf8(file) +
+              (exists ? "" : " missing"));
+}
+
 struct TCase {
     const char* Name;
     std::function<bool(std::string&)> Run;  // true when the add-in answered as it must
@@ -456,6 +483,7 @@ void RunCases(TAddIn& AAddIn, bool AHost77, IUnknown* AObject) {
         const bool ok = c.Run(detail);
         Check(ok, c.Name, detail);
     }
+    if (AHost77) RunSettingsFile(AAddIn);
 }
 
 // Values across the boundary: a setting keeps what it is given, so writing one and reading it

@@ -24,6 +24,7 @@ fi
 export WINEPREFIX=${WINEPREFIX:-$work/prefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Unix paths as the Windows side sees them (wine maps / to drive Z:).
 winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+rm -rf "$work/appdata"
 mkdir -p "$work/appdata" "$work/bin"
 export FR_APPDATA_DIR="$(winpath "$work/appdata")\\"
 
