@@ -352,8 +352,21 @@ HRESULT TComAddIn::Call(long lMethodNum, VARIANT* pvarRetValue, SAFEARRAY** paPa
     TVariant result;
     const HRESULT hr = pvarRetValue ? FObject.CallAsFunc(lMethodNum, result, params.Params())
                                     : FObject.CallAsProc(lMethodNum, params.Params());
-    params.WriteBack();
-    if (pvarRetValue) ToComValue(result, *pvarRetValue);
+    // Everything that can go back does, even when one value cannot; the host then hears of it.
+    std::string failure;
+    try {
+        params.WriteBack();
+    } catch (const EFrError& e) {
+        failure = e.what();
+    }
+    if (pvarRetValue) {
+        try {
+            ToComValue(result, *pvarRetValue);
+        } catch (const EFrError& e) {
+            if (failure.empty()) failure = e.what();
+        }
+    }
+    if (!failure.empty()) throw EConvertError(failure);
     return hr;
 }
 
