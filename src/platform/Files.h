@@ -9,7 +9,7 @@ namespace fr {
 
 bool PathExists(const std::string& Path);
 bool DirectoryExists(const std::string& Path);
-// "/x" on Linux; "C:\x", "C:/x" or "\\server\x" on Windows.
+// "/x" on Linux; "C:\x", "C:/x", "\x" or "\\server\x" on Windows.
 bool IsAbsolutePath(const std::string& Path);
 std::tm LocalTime(std::time_t Time);
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/IniFile.h"
@@ -92,7 +94,7 @@ TEST(IniFileTest, UnwritableFolderRaisesAndLeavesNoFile) {
 TEST(IniFileTest, UnreadableFileRaises) {
     TTempDir dir;
     // A folder where the file should be cannot be read as a file.
-    ::mkdir((dir.Path() + "a.sts").c_str(), 0755);
+    std::filesystem::create_directory(dir.Path() + "a.sts");
     EXPECT_THROW(TIniFile(dir.Path() + "a.sts"), EOSError);
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -16,9 +17,16 @@ namespace fr::test {
 class TTempDir {
 public:
     TTempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "frtest.XXXXXX").string();
-        if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        FPath = tmpl + "/";
+        // A fresh folder: create_directory fails on a name that exists, so no two tests share one.
+        std::random_device random;
+        for (int attempt = 0;; ++attempt) {
+            const auto path = std::filesystem::temp_directory_path() / ("frtest." + std::to_string(random()));
+            if (std::filesystem::create_directory(path)) {
+                FPath = path.generic_string() + "/";
+                break;
+            }
+            if (attempt == 100) throw std::runtime_error("cannot create a temporary folder");
+        }
     }
     ~TTempDir() {
         std::error_code ec;

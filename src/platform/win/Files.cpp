@@ -57,8 +57,10 @@ bool DirectoryExists(const std::string& Path) {
 }
 
 bool IsAbsolutePath(const std::string& Path) {
+    // "C:\x", and "\x" or "\\server\x" (rooted on the current drive or a share): none of them
+    // is relative to a folder.
     if (Path.size() >= 3 && Path[1] == ':' && (Path[2] == '\\' || Path[2] == '/')) return true;
-    return Path.size() >= 2 && (Path[0] == '\\' || Path[0] == '/') && (Path[1] == '\\' || Path[1] == '/');
+    return !Path.empty() && (Path[0] == '\\' || Path[0] == '/');
 }
 
 std::tm LocalTime(std::time_t Time) {
