@@ -58,6 +58,7 @@ std::string ExceptionText(const std::exception_ptr& AException) {
 
 TDriver::~TDriver() {
     if (!FDevice) return;
+    TLogScope logScope(FLog);
     try {
         FDevice->Disable();
     } catch (...) {
@@ -82,34 +83,39 @@ std::unique_ptr<TDevice> TDriver::CreateDevice(bool ATcp) {
 
 void TDriver::SetUpLog() {
     if (!GetSettingValueBool("WriteLog")) {
-        TLog::SetLogLevel(0);
+        FLog.SetLogLevel(0);
         return;
     }
-    TLog::SetLogStarted(false);
-    TLog::SetLogLevel(2);
+    FLog.SetLogStarted(false);
+    FLog.SetLogLevel(2);
 
     const std::string defaultDir = CommonAppDataDir() + kModuleBaseName + "/";
     const std::string setting = GetSettingValueStr("LogDir");
     std::string dir = TrimBlanks(setting).empty() ? defaultDir : setting;
-    // The log keeps relative names under the data folder, so a relative folder is pinned to the
-    // current directory here, where it is created.
-    if (dir.front() != '/') dir = std::filesystem::absolute(dir).string();
-    if (!DirectoryExists(dir)) {
-        try {
-            ForceDirectories(dir);
-        } catch (const std::exception&) {
-            dir = defaultDir;
-            if (!DirectoryExists(dir)) ForceDirectories(dir);
+    // A folder that cannot be made is not the operation's failure: the log's first write reports
+    // it once and the driver goes on without a log.
+    try {
+        // The log keeps relative names under the data folder, so a relative folder is pinned to
+        // the current directory here, where it is created.
+        if (dir.front() != '/') dir = std::filesystem::absolute(dir).string();
+        if (!DirectoryExists(dir)) {
+            try {
+                ForceDirectories(dir);
+            } catch (const std::exception&) {
+                dir = defaultDir;
+                if (!DirectoryExists(dir)) ForceDirectories(dir);
+            }
         }
+    } catch (const std::exception&) {
     }
     if (dir.back() != '/') dir += '/';
     FLogDirName = dir;
 
     const std::time_t now = std::time(nullptr);
     const std::tm tm = LocalTime(now);
-    TLog::SetLogFileName(fmt::format("{}{}_{:04}.{:02}.{:02}.log", dir, kModuleBaseName, tm.tm_year + 1900,
-                                     tm.tm_mon + 1, tm.tm_mday));
-    TLog::Start();
+    FLog.SetLogFileName(fmt::format("{}{}_{:04}.{:02}.{:02}.log", dir, kModuleBaseName, tm.tm_year + 1900,
+                                    tm.tm_mon + 1, tm.tm_mday));
+    FLog.Start();
 }
 
 std::int32_t TDriver::EnableDevice() {
@@ -161,7 +167,9 @@ std::int32_t TDriver::EnableDevice() {
 }
 
 std::int32_t TDriver::Enable() {
-    TLog::Append(kClassName, "Start Enable", TLog::mtInfo);
+    // The byte trace below the driver goes to this driver's log.
+    TLogScope logScope(FLog);
+    FLog.Append(kClassName, "Start Enable", TLog::mtInfo);
     std::int32_t result = errUnknown;
     std::exception_ptr error;
     try {
@@ -212,21 +220,15 @@ void TDriver::FinishOperation(std::string_view AName, std::int32_t AResult, cons
     GetDeviceResultDescription(AResult, FExtError, extText, FLastResultDescription);
     FExtError = 0;
     FExtErrorDescr.clear();
-    try {
-        TLog::Append(kClassName, fmt::format("{} [{}] - {}", AName, AResult, FLastResultDescription),
-                     AResult == 0 ? TLog::mtInfo : TLog::mtError);
-    } catch (const std::exception&) {
-        // The outcome stands; the log's failure is not the operation's.
-    }
+    FLog.Append(kClassName, fmt::format("{} [{}] - {}", AName, AResult, FLastResultDescription),
+                AResult == 0 ? TLog::mtInfo : TLog::mtError);
 }
 
 std::int32_t TDriver::RunOperation(std::string_view AName, const TOperationBody& ABody,
                                    const TOperationCompletion& ACompletion) {
-    // A log that cannot be written must not change what the register did.
-    try {
-        TLog::Append(kClassName, "Start " + std::string(AName), TLog::mtInfo);
-    } catch (const std::exception&) {
-    }
+    // The byte trace below the driver goes to this driver's log.
+    TLogScope logScope(FLog);
+    FLog.Append(kClassName, "Start " + std::string(AName), TLog::mtInfo);
     std::int32_t result = errUnknown;
     std::exception_ptr error;
     try {

@@ -96,11 +96,14 @@ std::optional<TCurrencyValue> ParseMoney(std::string_view AText) {
     // Ten-thousandths: the digits up to four places after the point; the rest decides rounding.
     const int keep = pointPos + 4;
     const auto digitAt = [&](int k) { return k >= 0 && k < static_cast<int>(digits.size()) ? digits[static_cast<std::size_t>(k)] - '0' : 0; };
-    constexpr auto kMax = static_cast<unsigned __int128>(std::numeric_limits<std::int64_t>::max());
-    unsigned __int128 units = 0;
+    // 64-bit arithmetic with the bound checked before each step: 32-bit targets have no 128-bit
+    // integer.
+    constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    std::uint64_t units = 0;
     for (int k = 0; k < keep; ++k) {
-        units = units * 10 + static_cast<unsigned>(digitAt(k));
-        if (units > kMax) return std::nullopt;
+        const auto digit = static_cast<std::uint64_t>(digitAt(k));
+        if (units > (kMax - digit) / 10) return std::nullopt;
+        units = units * 10 + digit;
     }
     // A value below half a unit (keep < 0) rounds to 0.
     if (keep >= 0) {

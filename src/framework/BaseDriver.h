@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/Log.h"
 #include "framework/Settings.h"
 #include "framework/Variant.h"
 
@@ -138,6 +139,8 @@ public:
     const std::string& StoredResultDescription() const { return FLastResultDescription; }
     // true: log level 3 (everything); false: 0 (off).
     void SetDebugLogEnabled(bool AValue);
+    // This driver's own log; writers below the driver reach it through a TLogScope.
+    TLogSink& Log() { return FLog; }
 
     void ClearError();
     // Focus keeping: there is no host window to manage on this system; both are no-ops
@@ -166,6 +169,8 @@ protected:
     int CallSaveSettings(TVariant& pvarRetValue, TParams& paParams);
     int CallSetDeviceID(TVariant& pvarRetValue, TParams& paParams);
 
+    // First: it outlives every other member, so their destruction may still write to it.
+    TLogSink FLog;
     std::string FDeviceID = "default";
     std::uint8_t FDriverObjNumber = 0;
     std::vector<std::uintptr_t> FWindows;

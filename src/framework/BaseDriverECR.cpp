@@ -120,7 +120,7 @@ void TBaseDriverECR::InvalidParameters(const std::string& AReason) {
     FLastResultCode = errInvalidParameter;
     // A description left by an earlier call would contradict the code.
     FLastResultDescription.clear();
-    TLog::Append("Parameters", AReason, TLog::mtError);
+    FLog.Append("Parameters", AReason, TLog::mtError);
 }
 
 int TBaseDriverECR::RunECRHandler(TVariant& pvarRetValue, const TParams& paParams, std::size_t AParamsCount,

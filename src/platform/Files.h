@@ -13,9 +13,6 @@ bool DirectoryExists(const std::string& Path);
 bool IsAbsolutePath(const std::string& Path);
 std::tm LocalTime(std::time_t Time);
 
-// Appends Bytes to Path (created when missing) under an exclusive lock on the file, so that
-// writers in other processes never interleave. Throws EOSError.
-void AppendToFileLocked(const std::string& Path, std::string_view Bytes);
 // The whole file into Text; false when the file does not exist. Throws EOSError otherwise.
 bool ReadWholeFile(const std::string& Path, std::string& Text);
 // Writes Text to a temporary file beside Path and renames it over Path, so a reader sees the old

@@ -1,7 +1,11 @@
 // The component driven as the platform drives it: only the exported functions and the vtables,
 // a counting memory manager and a recording connection object.
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <string>
+
+#include <fmt/format.h>
 
 #include <gtest/gtest.h>
 
@@ -155,6 +159,40 @@ TEST_F(NativeComponentTest, ValuesWithoutHostFormAreRefusedWithAnError) {
     EXPECT_EQ(FConnection.FErrors[0].Source, u"EXCEPTION");
     EXPECT_EQ(FConnection.FErrors[0].Description.rfind(u"Method: ПолучитьОписание\r\nMessage: ", 0), 0u);
     EXPECT_EQ(params[0].vt, VTYPE_EMPTY);
+}
+
+// A link planted at the log's name in the shared folder: the call keeps its result, the link is
+// not written through, and the platform hears of it once, as a notice rather than a message box.
+TEST_F(NativeComponentTest, UnwritableLogIsOneNoticeToThePlatformAndChangesNoCall) {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&now, &tm);
+    const std::string dir = FAppData.Path() + "fr_tarvikonline1c83/";
+    std::filesystem::create_directories(dir);
+    WriteFile(FAppData.Path() + "victim", "keep");
+    const std::string name = dir + fmt::format("fr_tarvikonline1c83_{:04}.{:02}.{:02}.log", tm.tm_year + 1900,
+                                               tm.tm_mon + 1, tm.tm_mday);
+    std::filesystem::create_symlink(FAppData.Path() + "victim", name);
+    tVariant on = EmptyVariant();
+    on.vt = VTYPE_BOOL;
+    on.bVal = true;
+    ASSERT_TRUE(FLang->SetPropVal(FLang->FindProp(u"DebugLogEnabled"), &on));
+    for (int i = 0; i < 2; ++i) {
+        tVariant params[7];
+        for (auto& p : params) p = EmptyVariant();
+        tVariant ret = EmptyVariant();
+        ::testing::internal::CaptureStderr();
+        EXPECT_TRUE(FLang->CallAsFunc(Method(u"GetDescription"), &ret, params, 7));
+        ::testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(ret.bVal);
+        for (auto& p : params) TakeSlot(p);
+    }
+    ASSERT_EQ(FConnection.FErrors.size(), 1u);
+    EXPECT_EQ(FConnection.FErrors[0].Code, ADDIN_E_ATTENTION);
+    EXPECT_EQ(FConnection.FErrors[0].Source, u"fr_tarvikonline1c83");
+    EXPECT_EQ(FConnection.FErrors[0].Description.rfind(u"Журнал драйвера не записывается", 0), 0u);
+    EXPECT_EQ(FConnection.FErrors[0].SCode, 0);
+    EXPECT_EQ(ReadFile(FAppData.Path() + "victim"), "keep");
 }
 
 TEST_F(NativeComponentTest, MemoryManagerRefusingLeavesNamesAbsentAndCallsFailed) {

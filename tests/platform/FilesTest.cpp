@@ -7,6 +7,7 @@
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/SharedFile.h"
 #include "platform/TempDir.h"
 
 namespace fr {
@@ -67,14 +68,14 @@ TEST(FilesTest, AppendsFromManyWritersNeverInterleave) {
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t)
         writers.emplace_back([&] {
-            for (int i = 0; i < 50; ++i) AppendToFileLocked(path, line + "\r\n");
+            for (int i = 0; i < 50; ++i) AppendToSharedFile(path, line + "\r\n");
         });
     for (auto& w : writers) w.join();
     const std::string text = ReadFile(path);
     ASSERT_EQ(text.size(), 4u * 50u * (line.size() + 2));
     for (std::size_t at = 0; at < text.size(); at += line.size() + 2)
         ASSERT_EQ(text.compare(at, line.size() + 2, line + "\r\n"), 0) << "at " << at;
-    EXPECT_THROW(AppendToFileLocked(dir.Path() + "missing/a.log", "x"), EOSError);
+    EXPECT_THROW(AppendToSharedFile(dir.Path() + "missing/a.log", "x"), EOSError);
 }
 
 }  // namespace

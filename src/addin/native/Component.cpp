@@ -40,6 +40,11 @@ void THostServices::ShowError(const std::u16string& ACaption, const std::u16stri
     if (FConnection) FConnection->AddError(ADDIN_E_MSGBOX_FAIL, ACaption.c_str(), AText.c_str(), 0);
 }
 
+void THostServices::ShowWarning(const std::u16string& ACaption, const std::u16string& AText) {
+    // A message in the platform's message window, no box: the work goes on.
+    if (FConnection) FConnection->AddError(ADDIN_E_ATTENTION, ACaption.c_str(), AText.c_str(), 0);
+}
+
 TNativeComponent::TNativeComponent() = default;
 
 TNativeComponent::~TNativeComponent() {
@@ -52,7 +57,10 @@ TNativeComponent::~TNativeComponent() {
 
 void TNativeComponent::ReportFailure(const std::string& AOperation, const std::string& AMessage) noexcept {
     try {
-        TLog::Append("EXCEPTION", AMessage, TLog::mtError);
+        if (TBaseDriver* driver = FObject.Driver())
+            driver->Log().Append("EXCEPTION", AMessage, TLog::mtError);
+        else
+            TLog::Append("EXCEPTION", AMessage, TLog::mtError);
     } catch (...) {
     }
     std::fprintf(stderr, "fr_tarvikonline1c83: %s: %s\n", AOperation.c_str(), AMessage.c_str());

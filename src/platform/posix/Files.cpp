@@ -1,7 +1,6 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,16 +44,6 @@ std::tm LocalTime(std::time_t Time) {
     std::tm tm{};
     ::localtime_r(&Time, &tm);
     return tm;
-}
-
-void AppendToFileLocked(const std::string& Path, std::string_view Bytes) {
-    UniqueFd file(::open(Path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
-    if (!file.Valid()) throw EOSError("Cannot open log file " + Path, errno);
-    // Other writers (other processes hosting the driver) wait while we append.
-    ::flock(file.Get(), LOCK_EX);
-    const int err = WriteAll(file.Get(), Bytes);
-    file.Reset();
-    if (err != 0) throw EOSError("Cannot write log file " + Path, err);
 }
 
 bool ReadWholeFile(const std::string& Path, std::string& Text) {

@@ -69,20 +69,6 @@ std::tm LocalTime(std::time_t Time) {
     return tm;
 }
 
-void AppendToFileLocked(const std::string& Path, std::string_view Bytes) {
-    // Opened for appending only, shared with every other writer; the lock on the first byte
-    // orders the writers of all processes.
-    THandle file(::CreateFileW(win::Wide(Path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) Throw("Cannot open log file " + Path, ::GetLastError());
-    OVERLAPPED at{};
-    const bool locked = ::LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
-    const DWORD err = WriteAll(file.Get(), Bytes);
-    if (locked) ::UnlockFileEx(file.Get(), 0, 1, 0, &at);
-    if (err != 0) Throw("Cannot write log file " + Path, err);
-}
-
 bool ReadWholeFile(const std::string& Path, std::string& Text) {
     THandle file(::CreateFileW(win::Wide(Path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
