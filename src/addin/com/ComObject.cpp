@@ -27,10 +27,13 @@ void ReleaseAndClear(T*& AObject) {
     ReleaseAndClear(object);
 }
 
-// A failure of the binding itself: the log and stderr; the host gets the failure code.
-void ReportFailure(const char* AOperation, const char* AMessage) noexcept {
+// A failure of the binding itself: the driver's log (the process log before Init) and stderr;
+// the host gets the failure code.
+void ReportFailure(TBaseDriver* ADriver, const char* AOperation, const char* AMessage) noexcept {
     try {
-        TLog::Append("EXCEPTION", fmt::format("{}: {}", AOperation, AMessage), TLog::mtError);
+        const std::string text = fmt::format("{}: {}", AOperation, AMessage);
+        if (ADriver) ADriver->Log().Append("EXCEPTION", text, TLog::mtError);
+        else TLog::Append("EXCEPTION", text, TLog::mtError);
     } catch (...) {
     }
     std::fprintf(stderr, "%s: %s: %s\n", kModuleBaseName, AOperation, AMessage);
@@ -87,6 +90,10 @@ void THostServices::ShowError(const std::u16string& ACaption, const std::u16stri
                 MB_OK | MB_ICONERROR);
 }
 
+void THostServices::ShowWarning(const std::u16string& ACaption, const std::u16string& AText) {
+    std::fprintf(stderr, "%s: %s\n", Utf16ToUtf8(ACaption).c_str(), Utf16ToUtf8(AText).c_str());
+}
+
 // ---- object ----
 
 TComAddIn::TComAddIn() { LockModule(); }
@@ -133,16 +140,16 @@ HRESULT TComAddIn::Guarded(const char* AOperation, F&& ABody) noexcept {
     try {
         return ABody();
     } catch (const EConvertError& e) {
-        ReportFailure(AOperation, e.what());
+        ReportFailure(FObject.Driver(), AOperation, e.what());
         return E_INVALIDARG;
     } catch (const std::bad_alloc& e) {
-        ReportFailure(AOperation, e.what());
+        ReportFailure(FObject.Driver(), AOperation, e.what());
         return E_OUTOFMEMORY;
     } catch (const std::exception& e) {
-        ReportFailure(AOperation, e.what());
+        ReportFailure(FObject.Driver(), AOperation, e.what());
         return E_FAIL;
     } catch (...) {
-        ReportFailure(AOperation, "unknown exception");
+        ReportFailure(FObject.Driver(), AOperation, "unknown exception");
         return E_UNEXPECTED;
     }
 }

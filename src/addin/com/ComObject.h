@@ -40,6 +40,8 @@ public:
     fr::HRESULT ExternalEvent(const std::u16string& ASource, const std::u16string& AMessage,
                               const std::u16string& AData) override;
     void ShowError(const std::u16string& ACaption, const std::u16string& AText) override;
+    // A notice that must not stop the work (the log cannot be written): no box, standard error.
+    void ShowWarning(const std::u16string& ACaption, const std::u16string& AText) override;
 
 private:
     IDispatch* FConnection = nullptr;
