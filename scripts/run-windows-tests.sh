@@ -44,7 +44,9 @@ run_receipt() {
   local name=$1 port_number=$2 ip_port=$3
   sed -e "s/@PORT_NUMBER@/$port_number/" -e "s/@IP_PORT@/$ip_port/" "$root/tests/windows/receipt.json.in" \
     >"$work/$name.json"
-  (cd "$work" && timeout 300 "$wine" "$frcli" --library "$dll" script "$name.json") >"$work/$name.out"
+  # Diagnostics (and those of the wine server this call may start) go to a file of their own.
+  (cd "$work" && timeout 300 "$wine" "$frcli" --library "$dll" script "$name.json") >"$work/$name.out" \
+    2>"$work/$name.err" || { cat "$work/$name.err" >&2; exit 1; }
   cat "$work/$name.out"
   local calls ok
   calls=$(grep -c '"call"' "$work/$name.out" || true)
@@ -66,10 +68,11 @@ pty=${sim_line#pty }
 # wine maps COM5 to the pseudo-terminal through its registry; the new map takes effect when the
 # wine server starts again.
 "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$pty" /f >/dev/null
-"$wineserver" -k || true
-"$wineserver" -w || true
+"$wineserver" -k >/dev/null 2>&1 || true
+"$wineserver" -w >/dev/null 2>&1 || true
 run_receipt serial 5 0
 stop_frsim
 trap - EXIT
 
 "$root/tests/com/run-wine-com.sh" "$dll" "$win/tests/com/com_client.exe" "$frsim" "$work/com"
+"$wineserver" -k >/dev/null 2>&1 || true
