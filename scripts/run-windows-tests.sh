@@ -2,7 +2,8 @@
 # run-windows-tests.sh MINGW_BUILD LINUX_BUILD: the Windows x86-64 build under wine64.
 # 1. every unit suite of the MinGW build (ctest runs each under wine);
 # 2. frcli.exe --library with the DLL runs a receipt against the Linux frsim over TCP loopback;
-# 3. the same over a serial port: wine's COM5 mapped to frsim's pseudo-terminal.
+# 3. the same over a serial port: wine's COM5 mapped to frsim's pseudo-terminal;
+# 4. the DLL as a COM server: regsvr32, then the COM test host as an 8.x and as a 7.7 host.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 win=$(cd "$1" && pwd)
@@ -72,4 +73,6 @@ pty=${sim_line#pty }
 run_receipt serial 5 0
 stop_frsim
 trap - EXIT
+
+"$root/tests/com/run-wine-com.sh" "$dll" "$win/tests/com/com_client.exe" "$frsim" "$work/com"
 "$wineserver" -k >/dev/null 2>&1 || true
