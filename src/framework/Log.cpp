@@ -22,8 +22,12 @@ namespace {
 
 std::atomic<std::uint8_t> gLevel{0};
 bool gStarted = false;
-// constinit: the add-in module names the log from its own static initialiser, which may run first.
-constinit std::string gFileName;
+// Made on first use: the add-in module names the log from its own static initialiser, which may
+// run first (and clang 14 cannot make a libstdc++ string at compile time, so constinit is out).
+std::string& LogName() {
+    static std::string name;
+    return name;
+}
 // Defined before the finaliser below, so it is still alive when the finaliser runs.
 std::mutex gLogLock;
 TLog::TClock gClock;
@@ -118,18 +122,18 @@ void TLog::SetLogLevel(std::uint8_t Level) {
 std::uint8_t TLog::LogLevel() { return gLevel; }
 bool TLog::LogStarted() { return gStarted; }
 void TLog::SetLogStarted(bool AValue) { gStarted = AValue; }
-void TLog::SetLogFileName(const std::string& Name) { gFileName = Name; }
-std::string TLog::LogFileName() { return gFileName; }
+void TLog::SetLogFileName(const std::string& Name) { LogName() = Name; }
+std::string TLog::LogFileName() { return LogName(); }
 void TLog::SetClock(TClock AClock) { gClock = std::move(AClock); }
 
 std::string TLog::GetAbsolutePath(bool AOnlyDirectory) {
     std::string base;
-    if (gFileName.empty()) {
+    if (LogName().empty()) {
         base = ExtractFileBaseName(ModuleFileName());
-    } else if (gFileName.front() == '/') {
-        return gFileName;
+    } else if (LogName().front() == '/') {
+        return LogName();
     } else {
-        base = ExtractFileBaseName(gFileName);
+        base = ExtractFileBaseName(LogName());
     }
     const std::string dir = CommonAppDataDir() + base + "/";
     struct stat st {};
