@@ -9,6 +9,10 @@ function(fr_target_defaults target)
     target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
+  if(FR_FUZZ)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined,fuzzer-no-link -fno-omit-frame-pointer
+                           -fno-sanitize-recover=undefined)
+  endif()
 endfunction()
 
 # A layer library from every source file of its folder.
