@@ -3,6 +3,7 @@
 set -euo pipefail
 pkgs=(cmake g++ make ninja-build libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev libfmt-dev
       libcli11-dev nlohmann-json3-dev zip)
+pkgs+=(clang-14 libclang-rt-14-dev)  # the fuzz targets (scripts/fuzz.sh)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
