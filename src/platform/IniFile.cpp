@@ -59,7 +59,9 @@ TIniFile::TIniFile(std::string AFileName) : FFileName(std::move(AFileName)) {
 void TIniFile::SetText(std::string_view AText) {
     FHead.clear();
     FSections.clear();
-    if (AText.substr(0, 3) == "\xEF\xBB\xBF") AText.remove_prefix(3);
+    // Every leading byte-order mark goes: one left in the first line would be written back at the
+    // start of the file and dropped by the next read, so the file would change at each save.
+    while (AText.substr(0, 3) == "\xEF\xBB\xBF") AText.remove_prefix(3);
     std::vector<TLine>* target = &FHead;
     while (!AText.empty()) {
         const auto eol = AText.find('\n');
