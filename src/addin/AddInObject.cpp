@@ -1,7 +1,7 @@
 #include "addin/AddInObject.h"
 
-#include <atomic>
 #include <cstdio>
+#include <mutex>
 
 #include <fmt/format.h>
 
@@ -31,18 +31,26 @@ struct TModuleInit {
     TModuleInit() { InitModule(); }
 } gModuleInit;
 
-// Changed only by Init; atomic so that objects on different host threads cannot tear it.
-std::atomic<std::int32_t> gObjectCounter{0};
+// Objects on different host threads are numbered under this lock, each with a number of its own.
+std::mutex gObjectCounterLock;
+std::int32_t gObjectCounter = 0;
 
-// The wrapper's own log lines never change a call's outcome: a log that cannot be written is
-// reported on standard error and the call goes on.
+// The wrapper's own log lines never change a call's outcome (the log reports its own failures).
 void SafeLog(const std::string& ACaption, const std::string& AMessage, TLog::TMsgType AKind) {
     try {
         TLog::Append(ACaption, AMessage, AKind);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s: cannot write the log: %s\n", kModuleBaseName, e.what());
+    } catch (...) {
     }
 }
+
+// Every call on the object writes to its driver's log, the byte trace below the driver included.
+class TDriverLogScope {
+public:
+    explicit TDriverLogScope(TBaseDriver* ADriver) : FScope(ADriver ? ADriver->Log() : TLog::Current()) {}
+
+private:
+    TLogScope FScope;
+};
 
 // Every line break (CR LF, a lone LF or a lone CR) as the two characters backslash and n, so
 // that a log entry stays on one line.
@@ -121,30 +129,43 @@ std::string VariantArrayToLogText(const TParams& AParams) {
 
 TAddInObject::TAddInObject(std::string ADriverClassName) : FDriverClassName(std::move(ADriverClassName)) {
     InitModule();
-    try {
-        TLog::Start();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s: cannot write the log: %s\n", kModuleBaseName, e.what());
-    }
+    TLog::Start();
 }
 
 TAddInObject::~TAddInObject() {
-    if (FDriver) FDriver->SetExecExternalEvent({});
+    if (FDriver) {
+        FDriver->SetExecExternalEvent({});
+        FDriver->Log().SetFailureHandler({});
+    }
 }
 
-std::int32_t TAddInObject::ObjectCounter() { return gObjectCounter.load(); }
+std::int32_t TAddInObject::ObjectCounter() {
+    std::lock_guard<std::mutex> lock(gObjectCounterLock);
+    return gObjectCounter;
+}
+
+void TAddInObject::ReportLogFailure(const std::string& AReason) {
+    if (!pErrorSink) return;
+    pErrorSink->ShowWarning(kExtensionName,
+                            Utf8ToUtf16("Журнал драйвера не записывается, работа продолжается без него: " + AReason));
+}
 
 HRESULT TAddInObject::Init(IHostConnection* pConnection) {
     pEvent = pConnection ? pConnection->QueryAsyncEvent() : nullptr;
     if (pEvent) {
+        // The driver raises no events of its own, so a host that refuses the depth is noted and
+        // the object still starts.
         const HRESULT hr = pEvent->SetEventBufferDepth(100);
         if (Failed(hr))
-            throw EHostError(fmt::format("The host's event service refused the buffer depth: 0x{:08X}",
-                                         static_cast<std::uint32_t>(hr)));
+            SafeLog("Init",
+                    fmt::format("The host's event service refused the buffer depth: 0x{:08X}",
+                                static_cast<std::uint32_t>(hr)),
+                    TLog::mtError);
     }
     pExtWnds = pConnection ? pConnection->QueryExtWndsSupport() : nullptr;
     pErrorSink = pConnection ? pConnection->QueryErrorSink() : nullptr;
-    FObjectNumber = gObjectCounter.load();
+    std::lock_guard<std::mutex> lock(gObjectCounterLock);
+    FObjectNumber = gObjectCounter;
     if (!FDriver) {
         FDriver = CreateDriverByName(FDriverClassName);
         if (!FDriver) throw EFrError(fmt::format("No driver class \"{}\" is registered", FDriverClassName));
@@ -152,7 +173,8 @@ HRESULT TAddInObject::Init(IHostConnection* pConnection) {
         FDriver->SetExecExternalEvent([this](const std::string& ASource, const std::string& AMessage,
                                              const std::string& AData) { ExecExternalEvent(ASource, AMessage, AData); });
     }
-    gObjectCounter.fetch_add(1);
+    FDriver->Log().SetFailureHandler([this](const std::string& AReason) { ReportLogFailure(AReason); });
+    ++gObjectCounter;
     return S_OK;
 }
 
@@ -161,6 +183,7 @@ HRESULT TAddInObject::Done() {
     // from the 257th on from leaking their driver (and its open port).
     if (FDriver && static_cast<std::uint8_t>(FObjectNumber & 0xFF) == FDriver->DriverObjNumber()) {
         FDriver->SetExecExternalEvent({});
+        FDriver->Log().SetFailureHandler({});
         FDriver.reset();
     }
     pEvent = nullptr;
@@ -216,6 +239,7 @@ HRESULT TAddInObject::GetPropVal(std::int32_t APropNum, TVariant& AValue) {
 
 HRESULT TAddInObject::SetPropVal(std::int32_t APropNum, const TVariant& AValue) {
     if (!PropInRange(APropNum)) return S_FALSE;
+    TDriverLogScope logScope(FDriver.get());
     TSettingStruct& s = FDriver->GetProperty(APropNum);
     s.Value = AValue;
     if (SameText(std::string_view(s.ID), std::string_view("DebugLogEnabled"))) {
@@ -278,6 +302,7 @@ HRESULT TAddInObject::SetLocale(std::u16string_view) { return S_OK; }
 HRESULT TAddInObject::CallMethod(std::int32_t AMethodNum, TVariant& ARetValue, TParams& AParams, bool AAsFunc) {
     if (!MethodInRange(AMethodNum)) return S_FALSE;
     const TMethodStruct& method = FDriver->GetMethod(AMethodNum);
+    TDriverLogScope logScope(FDriver.get());
 
     struct TFocusGuard {
         TBaseDriver* Driver = nullptr;
@@ -321,6 +346,7 @@ void TAddInObject::ReportException(const std::string& AMethodName, const std::st
 
 HRESULT TAddInObject::ChangeSettings() {
     if (!FDriver || !FDriver->CapSettingsDlg()) return S_FALSE;
+    TDriverLogScope logScope(FDriver.get());
     FDriver->ReadSettings();
     if (FDriver->ShowSettingsDlg()) FDriver->SaveSettings();
     return S_OK;

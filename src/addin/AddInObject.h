@@ -8,7 +8,8 @@
 // The operations are plain C++ methods so that any binding (the platform's native interface,
 // frcli, tests) can call them. They return an HRESULT-like code (S_OK, S_FALSE, E_NOTIMPL) and
 // hand values over as TVariant, TParams and UTF-16 strings. Calls of one object come from one
-// thread, as the platform makes them.
+// thread at a time, as the platform makes them; different objects may be called from different
+// threads at once, each writing to its own driver's log.
 
 #include <cstdint>
 #include <memory>
@@ -56,6 +57,8 @@ class IHostErrorSink {
 public:
     virtual ~IHostErrorSink() = default;
     virtual void ShowError(const std::u16string& ACaption, const std::u16string& AText) = 0;
+    // A notice that needs no message box (the log cannot be written); an error by default.
+    virtual void ShowWarning(const std::u16string& ACaption, const std::u16string& AText) { ShowError(ACaption, AText); }
 };
 
 // The connection object the host passes to Init. Each service may be missing (nullptr); the
@@ -135,12 +138,14 @@ public:
     // ---- state ----
     TBaseDriver* Driver() const { return FDriver.get(); }
     std::int32_t ObjectNumber() const { return FObjectNumber; }
-    // The process-wide counter of Init calls.
+    // The process-wide counter of Init calls; safe from any thread.
     static std::int32_t ObjectCounter();
 
 private:
     HRESULT CallMethod(std::int32_t AMethodNum, TVariant& ARetValue, TParams& AParams, bool AAsFunc);
     void ReportException(const std::string& AMethodName, const std::string& AMessage);
+    // Through the host's error service, once per process (the log decides when).
+    void ReportLogFailure(const std::string& AReason);
     bool PropInRange(std::int32_t APropNum) const;
     bool MethodInRange(std::int32_t AMethodNum) const;
 

@@ -17,7 +17,11 @@ int TComDevice::Enable(int APort, int ABaud) {
     FComPort->Close();
     FComPort->SetPortNumber(APort);
     FComPort->SetBaudRateAsInt(ABaud);
-    if (!FComPort->Open()) return errPortUnavailable;
+    FOpenErrorText.clear();
+    if (!FComPort->Open()) {
+        FOpenErrorText = FComPort->ExtResultDescription();
+        return errPortUnavailable;
+    }
     const int r = SetParams();
     if (r != 0) FComPort->Close();
     return r;

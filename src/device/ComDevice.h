@@ -19,6 +19,8 @@ public:
     int Enable(int APort, int ABaud) override;
     using TDevice::Enable;
     void Disable() override;
+    // The port's text when Enable could not open it.
+    std::string ConnectionErrorText() const override { return FOpenErrorText; }
 
     int GetPortNumber() const override { return FPortNumber; }
     void SetPortNumber(int AValue) override { FPortNumber = AValue; }
@@ -29,6 +31,7 @@ private:
     // The protocol uses the port, so it is declared after it and destroyed first.
     std::unique_ptr<TComPort> FComPort;
     std::unique_ptr<TCOMProtocol> FCOMProtocolImpl;
+    std::string FOpenErrorText;
 };
 
 }  // namespace fr

@@ -345,9 +345,11 @@ int TDevice::CalculationStateReport(const TBytes& ACashierName, const TBytes& AC
         if (r != 0) return r;
         if (!TrimBytes(ACashierVATIN).empty() && SetFNRequisite(1203, ACashierVATIN) != 0) return kResultIncorrectINN;
     }
-    WaitForEndPrinting();
+    // "Printing the previous command" means the report was taken only when the register had
+    // finished printing; after a wait that gave up it is a refusal like any other.
+    const bool printed = WaitForEndPrinting() == 0;
     const int r = Execute(Cmd2(0x38));
-    return r == kResultPrintingPrevious ? 0 : r;
+    return r == kResultPrintingPrevious && printed ? 0 : r;
 }
 
 int TDevice::XReport() {

@@ -93,6 +93,8 @@ public:
     virtual int Enable(int APort, int ABaud);
     virtual int Enable(const std::string& AIPAddress, int ATCPPort);
     virtual void Disable();
+    // Why the last Enable could not open the connection, in the user's words; empty when unknown.
+    virtual std::string ConnectionErrorText() const { return {}; }
     // Reads the line length into FLineLen: the first command after connecting.
     int SetParams();
 

@@ -157,6 +157,50 @@ std::int32_t RegisterPosition(TDocumentEnvironment& AEnv, const TTaxValues& ATax
     return 0;
 }
 
+// Money attributes of a position, of the payments and of a correction.
+constexpr const char* kPositionAmounts[] = {"PriceWithDiscount", "SumWithDiscount", "DiscountSum", "TaxSum",
+                                            "ExciseAmount"};
+constexpr const char* kPaymentAmounts[] = {"Cash", "ElectronicPayment", "AdvancePayment", "Credit", "CashProvision"};
+constexpr const char* kCorrectionAmounts[] = {"Sum",      "SumTAX20",  "SumTAX18",   "SumTAX120", "SumTAX118",
+                                              "SumTAX10", "SumTAX0",   "SumTAXNone", "SumTAX110"};
+
+// Records why a package is refused; the text reaches the host after the result's own.
+std::int32_t Refuse(TSideChannels& ASide, const std::string& AReason) {
+    ASide.ExtErrorDescr = AReason;
+    return errInvalidParameter;
+}
+
+template <std::size_t N>
+std::int32_t CheckAmounts(const pugi::xml_node& ANode, const char* const (&ANames)[N], TSideChannels& ASide) {
+    for (const char* name : ANames)
+        if (!AttrMoneyFits(ANode, name))
+            return Refuse(ASide, fmt::format("Недопустимая сумма {}=\"{}\"", name, AttrTrimmed(ANode, name)));
+    return 0;
+}
+
+// What can be refused without the register, checked before anything is sent: a receipt needs a
+// position, a department must fit its byte (259 would go out as 3), and an amount that
+// overflows must not read as 0.
+std::int32_t CheckReceiptPackage(const pugi::xml_node& APositions, const pugi::xml_node& APayments,
+                                 TSideChannels& ASide) {
+    int positions = 0;
+    for (pugi::xml_node child = APositions.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element || !Named(child, "FiscalString")) continue;
+        ++positions;
+        const std::string department = AttrTrimmed(child, "Department");
+        if (!department.empty()) {
+            const std::optional<std::int64_t> value = ParseInteger(department);
+            if (!value || *value < 0 || *value > 255)
+                return Refuse(ASide, fmt::format("Недопустимая секция Department=\"{}\" (0-255)", department));
+        }
+        if (!AttrNumberValid(child, "Quantity"))
+            return Refuse(ASide, fmt::format("Недопустимое количество Quantity=\"{}\"", AttrTrimmed(child, "Quantity")));
+        if (const std::int32_t r = CheckAmounts(child, kPositionAmounts, ASide)) return r;
+    }
+    if (positions == 0) return Refuse(ASide, "В чеке нет ни одной позиции FiscalString");
+    return CheckAmounts(APayments, kPaymentAmounts, ASide);
+}
+
 std::int32_t SendIfGiven(TDevice& ADevice, std::int32_t ATag, const std::string& AText) {
     if (TrimText(AText).empty()) return 0;
     return ADevice.SetFNRequisite(ATag, Ansi(AText));
@@ -181,6 +225,7 @@ std::int32_t ProcessCheckBody(TDocumentEnvironment& AEnv, const TTaxValues& ATax
     const pugi::xml_node payments = FirstChildElement(root, "Payments");
     // Refused before the register is touched: a receipt without payments could never be closed.
     if (!params || !positions || !payments) return errInvalidParameter;
+    if (const std::int32_t r = CheckReceiptPackage(positions, payments, ASide)) return r;
 
     device.UnlockDataOutputMode();
     std::int32_t r = ShiftState(device);
@@ -284,6 +329,15 @@ std::int32_t ProcessCheckBody(TDocumentEnvironment& AEnv, const TTaxValues& ATax
 std::int32_t ProcessCorrectionCheckBody(TDocumentEnvironment& AEnv, const pugi::xml_node& ACorrectionPackage,
                                         TReceiptOutputs& AOut, TSideChannels& ASide) {
     TDevice& device = AEnv.Device();
+    {
+        const pugi::xml_node root = RootElement(ACorrectionPackage);
+        const pugi::xml_node params = FirstChildElement(root, "Parameters");
+        const pugi::xml_node payments = FirstChildElement(root, "Payments");
+        if (params && payments) {
+            if (const std::int32_t r = CheckAmounts(params, kCorrectionAmounts, ASide)) return r;
+            if (const std::int32_t r = CheckAmounts(payments, kPaymentAmounts, ASide)) return r;
+        }
+    }
     device.UnlockDataOutputMode();
     std::int32_t r = ShiftState(device);
     if (r != 0) return r;
@@ -307,7 +361,8 @@ std::int32_t ProcessCorrectionCheckBody(TDocumentEnvironment& AEnv, const pugi::
     if (baseDate.empty()) {
         data.CorrectionBaseDate = LocalNow();
     } else {
-        const std::optional<TDateTime> parsed = ParseIsoDateTime(baseDate);
+        // A calendar date: an offset in the text must not move it to another day.
+        const std::optional<TDateTime> parsed = ParseIsoCalendarDate(baseDate);
         if (!parsed) return errInvalidParameter;
         data.CorrectionBaseDate = *parsed;
     }

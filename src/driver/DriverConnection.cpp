@@ -63,6 +63,7 @@ std::string ExceptionText(const std::exception_ptr& AException) {
 
 TDriver::~TDriver() {
     if (!FDevice) return;
+    TLogScope logScope(FLog);
     try {
         FDevice->Disable();
     } catch (...) {
@@ -87,25 +88,30 @@ std::unique_ptr<TDevice> TDriver::CreateDevice(bool ATcp) {
 
 void TDriver::SetUpLog() {
     if (!GetSettingValueBool("WriteLog")) {
-        TLog::SetLogLevel(0);
+        FLog.SetLogLevel(0);
         return;
     }
-    TLog::SetLogStarted(false);
-    TLog::SetLogLevel(2);
+    FLog.SetLogStarted(false);
+    FLog.SetLogLevel(2);
 
     const std::string defaultDir = CommonAppDataDir() + kModuleBaseName + "/";
     const std::string setting = GetSettingValueStr("LogDir");
     std::string dir = TrimBlanks(setting).empty() ? defaultDir : setting;
-    // The log keeps relative names under the data folder, so a relative folder is pinned to the
-    // current directory here, where it is created.
-    if (dir.front() != '/') dir = std::filesystem::absolute(dir).string();
-    if (!DirectoryExists(dir)) {
-        try {
-            ForceDirectories(dir);
-        } catch (const std::exception&) {
-            dir = defaultDir;
-            if (!DirectoryExists(dir)) ForceDirectories(dir);
+    // A folder that cannot be made is not the operation's failure: the log's first write reports
+    // it once and the driver goes on without a log.
+    try {
+        // The log keeps relative names under the data folder, so a relative folder is pinned to
+        // the current directory here, where it is created.
+        if (dir.front() != '/') dir = std::filesystem::absolute(dir).string();
+        if (!DirectoryExists(dir)) {
+            try {
+                ForceDirectories(dir);
+            } catch (const std::exception&) {
+                dir = defaultDir;
+                if (!DirectoryExists(dir)) ForceDirectories(dir);
+            }
         }
+    } catch (const std::exception&) {
     }
     if (dir.back() != '/') dir += '/';
     FLogDirName = dir;
@@ -113,12 +119,18 @@ void TDriver::SetUpLog() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
     ::localtime_r(&now, &tm);
-    TLog::SetLogFileName(fmt::format("{}{}_{:04}.{:02}.{:02}.log", dir, kModuleBaseName, tm.tm_year + 1900,
-                                     tm.tm_mon + 1, tm.tm_mday));
-    TLog::Start();
+    FLog.SetLogFileName(fmt::format("{}{}_{:04}.{:02}.{:02}.log", dir, kModuleBaseName, tm.tm_year + 1900,
+                                    tm.tm_mon + 1, tm.tm_mday));
+    FLog.Start();
 }
 
 std::int32_t TDriver::EnableDevice() {
+    // A value of the wrong kind stored through the property interface is the host's mistake:
+    // refused before the log or the port is touched, instead of a conversion exception.
+    if (const std::string wrong = SettingOfWrongKind(); !wrong.empty()) {
+        FExtErrorDescr = fmt::format("Недопустимое значение параметра {}", wrong);
+        return errInvalidParameter;
+    }
     SetUpLog();
     // The process's locale is never changed (the driver lives in the host's process): every number
     // the driver reads or writes is formatted locale-independently with "." as the separator.
@@ -149,6 +161,7 @@ std::int32_t TDriver::EnableDevice() {
         FDevice->SetBaudRate(baud);
         result = FDevice->Enable(port, baud);
         FDevice->SetConnectionType(kConnectionSerial);
+        if (result != 0) FExtErrorDescr = FDevice->ConnectionErrorText();
     }
     if (result != 0) return result;
 
@@ -167,7 +180,9 @@ std::int32_t TDriver::EnableDevice() {
 }
 
 std::int32_t TDriver::Enable() {
-    TLog::Append(kClassName, "Start Enable", TLog::mtInfo);
+    // The byte trace below the driver goes to this driver's log.
+    TLogScope logScope(FLog);
+    FLog.Append(kClassName, "Start Enable", TLog::mtInfo);
     std::int32_t result = errUnknown;
     std::exception_ptr error;
     try {
@@ -205,7 +220,18 @@ std::int32_t TDriver::ConnectForOperation() {
     if (!FDevice) return errDeviceNotReady;
     if (FDevice->GetConnectionType() != kConnectionTcp) return 0;
     DisconnectAfterOperation();
-    return FDevice->Enable(FDevice->GetIPAddress(), FDevice->GetTCPPort());
+    // The connection re-reads the register's width; a positive "MaxReceiptRowLength" must keep
+    // holding for everything printed, as it does over serial, where the width stays as set.
+    const std::uint8_t lineLength = FDevice->GetLineLen();
+    const std::int32_t result = FDevice->Enable(FDevice->GetIPAddress(), FDevice->GetTCPPort());
+    bool keepLineLength = false;
+    try {
+        keepLineLength = GetSettingValueInt("MaxReceiptRowLength") > 0;
+    } catch (const EFrError&) {
+        // A value of the wrong kind stored since Open: the register's width, as without a setting.
+    }
+    if (keepLineLength) FDevice->SetLineLen(lineLength);
+    return result;
 }
 
 void TDriver::DisconnectAfterOperation() {
@@ -218,21 +244,15 @@ void TDriver::FinishOperation(std::string_view AName, std::int32_t AResult, cons
     GetDeviceResultDescription(AResult, FExtError, extText, FLastResultDescription);
     FExtError = 0;
     FExtErrorDescr.clear();
-    try {
-        TLog::Append(kClassName, fmt::format("{} [{}] - {}", AName, AResult, FLastResultDescription),
-                     AResult == 0 ? TLog::mtInfo : TLog::mtError);
-    } catch (const std::exception&) {
-        // The outcome stands; the log's failure is not the operation's.
-    }
+    FLog.Append(kClassName, fmt::format("{} [{}] - {}", AName, AResult, FLastResultDescription),
+                AResult == 0 ? TLog::mtInfo : TLog::mtError);
 }
 
 std::int32_t TDriver::RunOperation(std::string_view AName, const TOperationBody& ABody,
                                    const TOperationCompletion& ACompletion) {
-    // A log that cannot be written must not change what the register did.
-    try {
-        TLog::Append(kClassName, "Start " + std::string(AName), TLog::mtInfo);
-    } catch (const std::exception&) {
-    }
+    // The byte trace below the driver goes to this driver's log.
+    TLogScope logScope(FLog);
+    FLog.Append(kClassName, "Start " + std::string(AName), TLog::mtInfo);
     std::int32_t result = errUnknown;
     std::exception_ptr error;
     try {

@@ -118,24 +118,45 @@ TCurrencyValue AttrMoney(const pugi::xml_node& ANode, const char* AName) {
     return ParseMoney(AttrTrimmed(ANode, AName)).value_or(0);
 }
 
+bool AttrMoneyFits(const pugi::xml_node& ANode, const char* AName) {
+    const std::string text = AttrTrimmed(ANode, AName);
+    if (text.empty()) return true;
+    const std::optional<TCurrencyValue> value = ParseMoney(text);
+    if (!value) return false;
+    if (*value < 0) return *value != std::numeric_limits<TCurrencyValue>::min() && CurrencyToKopecks(-*value, 5);
+    return CurrencyToKopecks(*value, 5).has_value();
+}
+
+bool AttrNumberValid(const pugi::xml_node& ANode, const char* AName) {
+    const std::string owned = AttrTrimmed(ANode, AName);
+    std::string_view s = owned;
+    if (s.empty()) return true;
+    if (s.front() == '+') s.remove_prefix(1);
+    double v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
+    return !s.empty() && ec == std::errc() && end == s.data() + s.size() && std::isfinite(v);
+}
+
 bool AttrBool(const pugi::xml_node& ANode, const char* AName) {
     return SameText(std::string_view(AttrTrimmed(ANode, AName)), std::string_view("True"));
 }
 
-std::optional<TDateTime> ParseIsoDateTime(std::string_view AText) {
-    TDateTimeParts p;
+namespace {
+
+// The parts as written and the zone offset in minutes (0 without one).
+bool ParseIsoParts(std::string_view AText, TDateTimeParts& p, int& offsetMinutes) {
+    offsetMinutes = 0;
     if (!ReadDigits(AText, 4, p.Year) || !Consume(AText, '-') || !ReadDigits(AText, 2, p.Month) ||
         !Consume(AText, '-') || !ReadDigits(AText, 2, p.Day))
-        return std::nullopt;
-    int offsetMinutes = 0;
+        return false;
     if (!AText.empty()) {
-        if (!Consume(AText, 'T') && !Consume(AText, 't') && !Consume(AText, ' ')) return std::nullopt;
+        if (!Consume(AText, 'T') && !Consume(AText, 't') && !Consume(AText, ' ')) return false;
         if (!ReadDigits(AText, 2, p.Hour) || !Consume(AText, ':') || !ReadDigits(AText, 2, p.Minute))
-            return std::nullopt;
-        if (Consume(AText, ':') && !ReadDigits(AText, 2, p.Second)) return std::nullopt;
+            return false;
+        if (Consume(AText, ':') && !ReadDigits(AText, 2, p.Second)) return false;
         if (Consume(AText, '.') || Consume(AText, ',')) {
             // Fractions of a second are dropped.
-            if (AText.empty() || !IsDigit(AText.front())) return std::nullopt;
+            if (AText.empty() || !IsDigit(AText.front())) return false;
             while (!AText.empty() && IsDigit(AText.front())) AText.remove_prefix(1);
         }
         if (Consume(AText, 'Z') || Consume(AText, 'z')) {
@@ -143,21 +164,36 @@ std::optional<TDateTime> ParseIsoDateTime(std::string_view AText) {
             const int sign = AText.front() == '-' ? -1 : 1;
             AText.remove_prefix(1);
             int hh = 0, mm = 0;
-            if (!ReadDigits(AText, 2, hh)) return std::nullopt;
+            if (!ReadDigits(AText, 2, hh)) return false;
             if (Consume(AText, ':')) {
-                if (!ReadDigits(AText, 2, mm)) return std::nullopt;
+                if (!ReadDigits(AText, 2, mm)) return false;
             } else if (!AText.empty() && !ReadDigits(AText, 2, mm)) {
-                return std::nullopt;
+                return false;
             }
-            if (hh > 23 || mm > 59) return std::nullopt;
+            if (hh > 23 || mm > 59) return false;
             offsetMinutes = sign * (hh * 60 + mm);
         }
-        if (!AText.empty()) return std::nullopt;
+        if (!AText.empty()) return false;
     }
     // 24:00:00 is the end of the day in ISO 8601 but not a valid time here.
-    const std::optional<TDateTime> local = TryEncodeDateTime(p);
-    if (!local) return std::nullopt;
-    return *local - offsetMinutes / (24.0 * 60.0);
+    return TryEncodeDateTime(p).has_value();
+}
+
+}  // namespace
+
+std::optional<TDateTime> ParseIsoDateTime(std::string_view AText) {
+    TDateTimeParts p;
+    int offsetMinutes = 0;
+    if (!ParseIsoParts(AText, p, offsetMinutes)) return std::nullopt;
+    return *TryEncodeDateTime(p) - offsetMinutes / (24.0 * 60.0);
+}
+
+std::optional<TDateTime> ParseIsoCalendarDate(std::string_view AText) {
+    TDateTimeParts p;
+    int offsetMinutes = 0;
+    if (!ParseIsoParts(AText, p, offsetMinutes)) return std::nullopt;
+    p.Hour = p.Minute = p.Second = 0;
+    return TryEncodeDateTime(p);
 }
 
 TBytes Ansi(std::string_view AText) { return Utf8ToSingleByte(AText, CodePage::Cp1251); }

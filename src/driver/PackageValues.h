@@ -23,6 +23,12 @@ std::int64_t AttrInt(const pugi::xml_node& ANode, const char* AName, std::int64_
 double AttrNumber(const pugi::xml_node& ANode, const char* AName);
 // The trimmed text as money (ten-thousandths, halves to even); empty or invalid gives 0.
 TCurrencyValue AttrMoney(const pugi::xml_node& ANode, const char* AName);
+// False when the attribute holds text that is not an amount the register's 5-byte field can
+// carry (overflowing text would otherwise read as 0). Missing or empty reads as 0 and fits;
+// negative amounts are left to the device, which refuses them.
+bool AttrMoneyFits(const pugi::xml_node& ANode, const char* AName);
+// False when the attribute holds text that is not a finite number (missing or empty is fine).
+bool AttrNumberValid(const pugi::xml_node& ANode, const char* AName);
 
 // Decimal text ("-12.345", "1e2") as ten-thousandths, rounded halves to even, read exactly
 // (no binary floating point in between). Empty for text that is not a number or does not fit.
@@ -36,6 +42,9 @@ bool AttrBool(const pugi::xml_node& ANode, const char* AName);
 // "2026-03-15T14:30:00.5+03:00", "...Z"). A zone offset converts the value to UTC; without one the
 // value is taken as it stands. Empty when the text does not parse.
 std::optional<TDateTime> ParseIsoDateTime(std::string_view AText);
+// The same forms read as a calendar date: the day as written, at midnight, whatever the time and
+// the zone offset ("2026-03-15T00:00:00+03:00" is 15 March). Empty when the text does not parse.
+std::optional<TDateTime> ParseIsoCalendarDate(std::string_view AText);
 
 // Device text: UTF-8 to single-byte ANSI (1251), and ANSI to OEM (866).
 TBytes Ansi(std::string_view AText);

@@ -17,6 +17,8 @@ constexpr std::uint8_t kModeDataOutput = 1;      // full-state mode byte: a docu
 constexpr int kMaxReportBlocks = 65535 / 4 + 1;
 
 constexpr std::uint8_t kFnLifeFiscal = 0x02;
+// Widths of the taxpayer and registration numbers in the registration report command.
+constexpr std::size_t kVATINLength = 12, kKKTNumberLength = 20;
 
 enum : std::uint8_t { opRegistration = 1, opReregistration = 2, opCloseFN = 3 };
 
@@ -148,9 +150,9 @@ bool ReadFiscalParameters(const pugi::xml_document& ADoc, TFiscalParameters& P) 
     if (!root) return false;
     P.CashierName = AttrText(root, "CashierName");
     P.CashierVATIN = PadText(AttrText(root, "CashierVATIN"), 12);
-    P.KKTNumber = PadText(AttrText(root, "KKTNumber"), 20);
+    P.KKTNumber = PadText(AttrText(root, "KKTNumber"), kKKTNumberLength);
     P.OrganizationName = AttrText(root, "OrganizationName");
-    P.VATIN = PadText(AttrText(root, "VATIN"), 12);
+    P.VATIN = PadText(AttrText(root, "VATIN"), kVATINLength);
     P.AddressSettle = AttrText(root, "AddressSettle");
     P.PlaceSettle = AttrText(root, "PlaceSettle");
     P.TaxBits = DigitBits(AttrText(root, "TaxVariant"), 5);
@@ -219,12 +221,17 @@ std::int32_t GetDataKKTBody(TOperationContext& C, pugi::xml_document& ATablePara
 std::int32_t OperationFNBody(TOperationContext& C, std::uint8_t AOperationType,
                              const pugi::xml_document& AParametersFiscal) {
     TDevice& D = C.Device();
-    D.UnlockDataOutputMode();
     TFiscalParameters P;
     if (!ReadFiscalParameters(AParametersFiscal, P)) return errInvalidParameter;
-    // An unknown operation is refused before anything is written to the register's tables.
+    // An unknown operation is refused before anything is sent to the register.
     if (AOperationType != opRegistration && AOperationType != opReregistration && AOperationType != opCloseFN)
         return errInvalidParameter;
+    // The taxpayer and registration numbers are fixed-width fields of the (irreversible) report
+    // command: a longer text would shift every field after it.
+    if (AOperationType != opCloseFN &&
+        (Ansi(P.VATIN).size() > kVATINLength || Ansi(P.KKTNumber).size() > kKKTNumberLength))
+        return errInvalidParameter;
+    D.UnlockDataOutputMode();
     if (const std::int32_t r = C.CheckPrintState()) return r;
     if (const std::int32_t r = D.SetDateTime(C.Now())) return r;
     if (AOperationType == opCloseFN) {

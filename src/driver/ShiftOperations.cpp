@@ -26,7 +26,11 @@ constexpr std::uint8_t kWarnUrgentReplacement = 0x01, kWarnResourcesExhaustion =
 constexpr std::int64_t kShiftServiceDocuments = 2;
 
 TBytes OemCashier(const std::string& AName) { return Utf8ToSingleByte(AName, CodePage::Cp866); }
-TBytes PaddedVATIN(const std::string& AVATIN) { return Utf8ToSingleByte(PadText(AVATIN, 12)); }
+// Empty (so the register gets no 1203) when the INN is blank: padding would send 12 spaces.
+TBytes PaddedVATIN(const std::string& AVATIN) {
+    if (TrimText(AVATIN).empty()) return {};
+    return Utf8ToSingleByte(PadText(AVATIN, 12));
+}
 
 const char* BoolText(bool AValue) { return AValue ? "true" : "false"; }
 

@@ -89,7 +89,7 @@ void TBaseDriver::SetEnabled(bool AValue) {
     }
 }
 
-void TBaseDriver::SetDebugLogEnabled(bool AValue) { TLog::SetLogLevel(AValue ? 3 : 0); }
+void TBaseDriver::SetDebugLogEnabled(bool AValue) { FLog.SetLogLevel(AValue ? 3 : 0); }
 
 void TBaseDriver::ClearError() {
     FLastResultCode = 0;
@@ -146,7 +146,7 @@ bool TBaseDriver::CheckParams(TVariant& pvarRetValue, const TParams& paParams, s
     FLastResultCode = errInvalidParameter;
     FLastResultDescription.clear();
     pvarRetValue = TVariant(false);
-    TLog::Append("Parameters", fmt::format("{} parameter(s) passed, {} expected", paParams.size(), ACount),
+    FLog.Append("Parameters", fmt::format("{} parameter(s) passed, {} expected", paParams.size(), ACount),
                  TLog::mtError);
     return false;
 }
@@ -174,7 +174,7 @@ int TBaseDriver::CallSaveSettings(TVariant&, TParams&) {
 int TBaseDriver::CallSetDeviceID(TVariant& pvarRetValue, TParams& paParams) {
     if (!HasParams(paParams, 1)) {
         // The return value stays as the host passed it, as on success.
-        TLog::Append("SetDeviceID", "no device identifier passed", TLog::mtError);
+        FLog.Append("SetDeviceID", "no device identifier passed", TLog::mtError);
         return 0;
     }
     (void)pvarRetValue;

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/Log.h"
 #include "framework/Settings.h"
 #include "framework/Variant.h"
 
@@ -103,6 +104,9 @@ public:
     std::string GetSettingValueStr(std::string_view AID) const;
     TDate GetSettingValueDate(std::string_view AID) const;
     bool GetSettingReadOnly(std::string_view AID) const;
+    // The ID of the first setting whose value cannot be read as its type (the property interface
+    // stores whatever the host passes); empty when every value reads.
+    std::string SettingOfWrongKind() const;
     // Stores AValue when its kind matches the setting's type; otherwise, with ACastToType and a
     // string value, stores the text converted to the type; otherwise changes nothing. An unknown
     // name changes nothing. Returns whether the value was stored.
@@ -138,6 +142,8 @@ public:
     const std::string& StoredResultDescription() const { return FLastResultDescription; }
     // true: log level 3 (everything); false: 0 (off).
     void SetDebugLogEnabled(bool AValue);
+    // This driver's own log; writers below the driver reach it through a TLogScope.
+    TLogSink& Log() { return FLog; }
 
     void ClearError();
     // Focus keeping: there is no host window to manage on this system; both are no-ops
@@ -166,6 +172,8 @@ protected:
     int CallSaveSettings(TVariant& pvarRetValue, TParams& paParams);
     int CallSetDeviceID(TVariant& pvarRetValue, TParams& paParams);
 
+    // First: it outlives every other member, so their destruction may still write to it.
+    TLogSink FLog;
     std::string FDeviceID = "default";
     std::uint8_t FDriverObjNumber = 0;
     std::vector<std::uintptr_t> FWindows;

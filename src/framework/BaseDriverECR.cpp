@@ -120,7 +120,7 @@ void TBaseDriverECR::InvalidParameters(const std::string& AReason) {
     FLastResultCode = errInvalidParameter;
     // A description left by an earlier call would contradict the code.
     FLastResultDescription.clear();
-    TLog::Append("Parameters", AReason, TLog::mtError);
+    FLog.Append("Parameters", AReason, TLog::mtError);
 }
 
 int TBaseDriverECR::RunECRHandler(TVariant& pvarRetValue, const TParams& paParams, std::size_t AParamsCount,
@@ -206,10 +206,19 @@ int TBaseDriverECR::CallProcessCheck(TVariant& pvarRetValue, TParams& paParams) 
 
 int TBaseDriverECR::CallOperationFN(TVariant& pvarRetValue, TParams& paParams) {
     return RunECRHandler(pvarRetValue, paParams, 3, [&] {
-        const auto operationType = static_cast<std::uint8_t>(GetParam(paParams, 1).AsInt() & 0xFF);
+        // Cutting to the low byte would turn 259 into 3, the closing of the fiscal storage.
+        std::int64_t operationType = -1;
+        try {
+            operationType = GetParam(paParams, 1).AsInt64();
+        } catch (const EFrError&) {
+        }
+        if (operationType < 0 || operationType > 255) {
+            InvalidParameters(fmt::format("OperationType {} is outside 0-255", GetParam(paParams, 1).AsString()));
+            return;
+        }
         pugi::xml_document parameters;
         LoadHostXmlDocument(parameters, GetParam(paParams, 2).AsU16String(), true);
-        FLastResultCode = OperationFN(operationType, parameters);
+        FLastResultCode = OperationFN(static_cast<std::uint8_t>(operationType), parameters);
     });
 }
 

@@ -1,38 +1,40 @@
 #include "framework/Log.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
-#include <chrono>
+#include <cstdio>
 #include <ctime>
-#include <mutex>
+#include <exception>
 
 #include <fmt/format.h>
 
-#include "platform/Errors.h"
+#include "platform/SharedFile.h"
 #include "platform/System.h"
-#include "platform/UniqueFd.h"
 
 namespace fr {
 namespace {
 
-std::atomic<std::uint8_t> gLevel{0};
-bool gStarted = false;
-// Made on first use: the add-in module names the log from its own static initialiser, which may
-// run first (and clang 14 cannot make a libstdc++ string at compile time, so constinit is out).
-std::string& LogName() {
-    static std::string name;
-    return name;
-}
-// Defined before the finaliser below, so it is still alive when the finaliser runs.
-std::mutex gLogLock;
-TLog::TClock gClock;
+// Process-wide state, built on first use (the add-in module names the log from its own static
+// initialiser, which may run before this unit's) and never destroyed, so that a driver's log that
+// outlives static destruction can still write its stop banner.
+struct TProcessLog {
+    std::mutex ClockLock;
+    TLog::TClock Clock;
+    std::atomic<bool> FailureReported{false};
+    TLogSink Sink{0, std::string()};
+};
 
-std::mutex& LogLock() { return gLogLock; }
+TProcessLog& ProcessLog() {
+    static TProcessLog* const state = new TProcessLog;
+    return *state;
+}
+
+// Writes the process-wide log's stop banner when the module is unloaded.
+struct TFinaliser {
+    ~TFinaliser() { TLog::Process().Stop(); }
+} gFinaliser;
+
+constinit thread_local TLogSink* tCurrent = nullptr;
 
 // Blanks are every character up to the space, control characters included.
 std::string Trim(const std::string& s) {
@@ -42,8 +44,14 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b);
 }
 
+std::chrono::system_clock::time_point Now() {
+    TProcessLog& p = ProcessLog();
+    std::lock_guard<std::mutex> lock(p.ClockLock);
+    return p.Clock ? p.Clock() : std::chrono::system_clock::now();
+}
+
 std::tm LocalNow(int* millis) {
-    const auto now = gClock ? gClock() : std::chrono::system_clock::now();
+    const auto now = Now();
     const auto t = std::chrono::system_clock::to_time_t(now);
     std::tm tm{};
     ::localtime_r(&t, &tm);
@@ -62,26 +70,156 @@ bool Passes(std::uint8_t level, TLog::TMsgType kind) {
     }
 }
 
-// Writes the stop banner when the module is unloaded.
-struct Finaliser {
-    ~Finaliser() {
-        try {
-            TLog::Stop();
-        } catch (...) {
-        }
+std::string StartBanner() {
+    int major, minor, patch, build;
+    ModuleVersion(major, minor, patch, build);
+    const std::string blanks(40, ' ');
+    return blanks + "\r\n" + "============Start log=============\r\n" + "OS version:\t" + OSVersionText() + "\r\n" +
+           "Application:\t" + ExtractFileName(ModuleFileName()) + "\r\n" +
+           fmt::format("App. version:\t{}.{}.{}.{}\r\n", major, minor, patch, build) + blanks + "\r\n";
+}
+
+const char* const kStopBanner = "============Stop log===============\r\n\r\n";
+
+std::string PathFor(const std::string& AFileName, bool AOnlyDirectory) {
+    std::string base;
+    if (AFileName.empty()) {
+        base = ExtractFileBaseName(ModuleFileName());
+    } else if (AFileName.front() == '/') {
+        return AFileName;
+    } else {
+        base = ExtractFileBaseName(AFileName);
     }
-} gFinaliser;
+    const std::string dir = CommonAppDataDir() + base + "/";
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) ForceDirectories(dir);
+    if (AOnlyDirectory) return dir;
+    const std::tm tm = LocalNow(nullptr);
+    return fmt::format("{}{}_{:04}.{:02}.{:02}.log", dir, base, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+}
 
 }  // namespace
 
-void TLog::Append(const std::string& ACaption, const std::string& AMessage, TMsgType AMsgType) {
-    if (!Passes(gLevel, AMsgType)) return;
+// ---- sink ----
+
+TLogSink::TLogSink() : TLogSink(TLog::Process().LogLevel(), TLog::Process().LogFileName()) {}
+
+TLogSink::TLogSink(std::uint8_t ALevel, std::string AFileName) : FLevel(ALevel), FFileName(std::move(AFileName)) {}
+
+TLogSink::~TLogSink() { Stop(); }
+
+void TLogSink::Append(const std::string& ACaption, const std::string& AMessage, TMsgType AMsgType) noexcept {
+    if (!Passes(LogLevel(), AMsgType)) return;
     Start();
-    WriteLogLine(FormatLogString(ACaption, AMessage, AMsgType));
+    try {
+        WriteLogLine(TLog::FormatLogString(ACaption, AMessage, AMsgType));
+    } catch (const std::exception& e) {
+        ReportFailure(e.what());
+    }
 }
 
-std::string TLog::FormatLogString(const std::string& ACaption, const std::string& AMessage,
-                                  TMsgType AMsgType) {
+void TLogSink::Start() noexcept {
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (LogLevel() == 0 || FStarted) return;
+        FStarted = true;
+    }
+    try {
+        Write(StartBanner());
+    } catch (const std::exception& e) {
+        ReportFailure(e.what());
+    }
+}
+
+void TLogSink::Stop() noexcept {
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (LogLevel() == 0 || !FStarted) return;
+    }
+    Write(kStopBanner);
+}
+
+void TLogSink::SetLogLevel(std::uint8_t Level) noexcept {
+    bool stop = false;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (LogLevel() != 0 && Level == 0) {
+            stop = FStarted;
+            FStarted = false;
+        }
+    }
+    if (stop) Write(kStopBanner);
+    FLevel.store(Level, std::memory_order_relaxed);
+}
+
+bool TLogSink::LogStarted() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FStarted;
+}
+
+void TLogSink::SetLogStarted(bool AValue) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FStarted = AValue;
+}
+
+void TLogSink::SetLogFileName(const std::string& Name) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FFileName = Name;
+}
+
+std::string TLogSink::LogFileName() const {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FFileName;
+}
+
+std::string TLogSink::GetAbsolutePath(bool AOnlyDirectory) const { return PathFor(LogFileName(), AOnlyDirectory); }
+
+void TLogSink::WriteLogLine(const std::string& Text) noexcept { Write(Text + "\r\n"); }
+
+void TLogSink::Write(const std::string& ABytes) noexcept {
+    try {
+        AppendToSharedFile(GetAbsolutePath(false), ABytes);
+    } catch (const std::exception& e) {
+        ReportFailure(e.what());
+    } catch (...) {
+        ReportFailure("unknown failure");
+    }
+}
+
+void TLogSink::SetFailureHandler(TFailureHandler AHandler) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FOnFailure = std::move(AHandler);
+}
+
+void TLogSink::ReportFailure(const std::string& AReason) noexcept {
+    if (ProcessLog().FailureReported.exchange(true)) return;
+    std::fprintf(stderr, "%s: cannot write the log (reported once, work goes on): %s\n", kModuleBaseName,
+                 AReason.c_str());
+    try {
+        TFailureHandler handler;
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            handler = FOnFailure;
+        }
+        if (handler) handler(AReason);
+    } catch (...) {
+        // The host's error service is the last resort; nothing is left to report its failure to.
+    }
+}
+
+// ---- scope ----
+
+TLogScope::TLogScope(TLogSink& ASink) noexcept : FPrevious(tCurrent) { tCurrent = &ASink; }
+
+TLogScope::~TLogScope() { tCurrent = FPrevious; }
+
+// ---- class operations ----
+
+TLogSink& TLog::Current() noexcept { return tCurrent ? *tCurrent : Process(); }
+
+TLogSink& TLog::Process() noexcept { return ProcessLog().Sink; }
+
+std::string TLog::FormatLogString(const std::string& ACaption, const std::string& AMessage, TMsgType AMsgType) {
     int ms = 0;
     const std::tm tm = LocalNow(&ms);
     const char* kind = AMsgType == mtInfo ? "INFO" : AMsgType == mtDebug ? "DEBUG" : "ERROR";
@@ -92,79 +230,12 @@ std::string TLog::FormatLogString(const std::string& ACaption, const std::string
     return line;
 }
 
-void TLog::Start() {
-    if (gLevel == 0 || gStarted) return;
-    int major, minor, patch, build;
-    ModuleVersion(major, minor, patch, build);
-    const std::string blanks(40, ' ');
-    WriteLogLine(blanks);
-    WriteLogLine("============Start log=============");
-    WriteLogLine("OS version:\t" + OSVersionText());
-    WriteLogLine("Application:\t" + ExtractFileName(ModuleFileName()));
-    WriteLogLine(fmt::format("App. version:\t{}.{}.{}.{}", major, minor, patch, build));
-    WriteLogLine(blanks);
-    gStarted = true;
+void TLog::SetClock(TClock AClock) {
+    TProcessLog& p = ProcessLog();
+    std::lock_guard<std::mutex> lock(p.ClockLock);
+    p.Clock = std::move(AClock);
 }
 
-void TLog::Stop() {
-    if (gLevel == 0 || !gStarted) return;
-    WriteLogLine("============Stop log===============\r\n");
-}
-
-void TLog::SetLogLevel(std::uint8_t Level) {
-    if (gLevel != 0 && Level == 0) {
-        Stop();
-        gStarted = false;
-    }
-    gLevel = Level;
-}
-
-std::uint8_t TLog::LogLevel() { return gLevel; }
-bool TLog::LogStarted() { return gStarted; }
-void TLog::SetLogStarted(bool AValue) { gStarted = AValue; }
-void TLog::SetLogFileName(const std::string& Name) { LogName() = Name; }
-std::string TLog::LogFileName() { return LogName(); }
-void TLog::SetClock(TClock AClock) { gClock = std::move(AClock); }
-
-std::string TLog::GetAbsolutePath(bool AOnlyDirectory) {
-    std::string base;
-    if (LogName().empty()) {
-        base = ExtractFileBaseName(ModuleFileName());
-    } else if (LogName().front() == '/') {
-        return LogName();
-    } else {
-        base = ExtractFileBaseName(LogName());
-    }
-    const std::string dir = CommonAppDataDir() + base + "/";
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0) ForceDirectories(dir);
-    if (AOnlyDirectory) return dir;
-    const std::tm tm = LocalNow(nullptr);
-    return fmt::format("{}{}_{:04}.{:02}.{:02}.log", dir, base, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-}
-
-void TLog::WriteLogLine(const std::string& Text) {
-    const std::string path = GetAbsolutePath(false);
-    const std::string bytes = Text + "\r\n";
-    std::lock_guard<std::mutex> lock(LogLock());
-    UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
-    if (!file.Valid()) throw EOSError("Cannot open log file " + path, errno);
-    const int fd = file.Get();
-    // Other writers (other processes hosting the driver) wait while we append.
-    ::flock(fd, LOCK_EX);
-    std::size_t done = 0;
-    int err = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            err = errno;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    file.Reset();
-    if (err != 0) throw EOSError("Cannot write log file " + path, err);
-}
+void TLog::ResetFailureReportForTests() { ProcessLog().FailureReported.store(false); }
 
 }  // namespace fr

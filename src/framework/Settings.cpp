@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <optional>
 
 #include "framework/BaseDriver.h"
 #include "platform/IniFile.h"
@@ -161,6 +162,28 @@ bool TBaseDriver::GetSettingReadOnly(std::string_view AID) const {
     return s && s->ReadOnly;
 }
 
+std::string TBaseDriver::SettingOfWrongKind() const {
+    for (const auto& s : FSettingList) {
+        try {
+            switch (s.ValueType) {
+                case dtNumber:
+                    if (s.Default.VarType() == varDouble || s.Default.VarType() == varSingle ||
+                        s.Default.VarType() == varCurrency)
+                        (void)s.Value.AsDouble();
+                    else
+                        (void)s.Value.AsInt();
+                    break;
+                case dtString: (void)s.Value.AsString(); break;
+                case dtDateTime: (void)s.Value.AsDate(); break;
+                case dtBoolean: (void)s.Value.AsBool(); break;
+            }
+        } catch (const EFrError&) {
+            return s.ID;
+        }
+    }
+    return {};
+}
+
 bool TBaseDriver::SetSettingValue(std::string_view AID, const TVariant& AValue, bool ACastToType) {
     TSettingStruct* s = FindSetting(AID);
     if (!s) return false;
@@ -201,17 +224,26 @@ void TBaseDriver::ReadSettings() {
     if (FPlatformVer != pv77) return;
     const std::string path = GetSettingsFileName();
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return;
+    // lstat: a link planted at the file's name is not missing; TIniFile refuses to follow it.
+    if (::lstat(path.c_str(), &st) != 0) return;
     const TIniFile ini(path);
-    // Convert everything first, so an unreadable value leaves every setting as it was.
-    std::vector<TVariant> values;
+    // Convert everything first, so an unreadable value leaves every setting as it was. A key the
+    // file lacks keeps the setting's current value.
+    std::vector<std::optional<TVariant>> values;
     for (const auto& s : FSettingList) {
-        std::string text = ini.ReadString(kSettingsSection, s.ID, std::string());
-        if (s.ValueType == dtString) text = ReplaceAll(std::move(text), "\\n", "\r\n");
-        values.push_back(TVariant(text));
-        if (s.ValueType != dtString) values.back() = TextToSettingValue(text, s.ValueType);
+        std::optional<std::string> text = ini.ReadString(kSettingsSection, s.ID);
+        if (!text) {
+            values.emplace_back();
+            continue;
+        }
+        if (s.ValueType == dtString) {
+            values.emplace_back(TVariant(ReplaceAll(std::move(*text), "\\n", "\r\n")));
+        } else {
+            values.emplace_back(TextToSettingValue(*text, s.ValueType));
+        }
     }
-    for (std::size_t i = 0; i < FSettingList.size(); ++i) SetSettingValue(FSettingList[i].ID, values[i], true);
+    for (std::size_t i = 0; i < FSettingList.size(); ++i)
+        if (values[i]) SetSettingValue(FSettingList[i].ID, *values[i], true);
 }
 
 void TBaseDriver::SaveSettings() {

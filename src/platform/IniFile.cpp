@@ -1,10 +1,14 @@
 #include "platform/IniFile.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <iterator>
+#include <random>
 
 #include "platform/Errors.h"
 #include "platform/TextCase.h"
@@ -28,6 +32,20 @@ std::string QuoteValue(std::string_view v) {
     return std::string(v);
 }
 
+// 16 hex digits from the system's random source.
+std::string RandomSuffix() {
+    std::uint64_t value = 0;
+    if (::getrandom(&value, sizeof value, 0) != static_cast<ssize_t>(sizeof value))
+        value = std::random_device{}() * 0x9E3779B97F4A7C15ull ^ static_cast<std::uint64_t>(::getpid());
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text(16, '0');
+    for (char& c : text) {
+        c = kHex[value & 0xF];
+        value >>= 4;
+    }
+    return text;
+}
+
 std::string UnquoteValue(std::string_view v) {
     v = TrimBlanks(v);
     if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
@@ -37,11 +55,17 @@ std::string UnquoteValue(std::string_view v) {
 }  // namespace
 
 TIniFile::TIniFile(std::string AFileName) : FFileName(std::move(AFileName)) {
-    UniqueFd fd(::open(FFileName.c_str(), O_RDONLY | O_CLOEXEC));
+    // Not through a link: in a folder every user can write, a link planted at the file's name
+    // would hand the driver another file.
+    UniqueFd fd(::open(FFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!fd.Valid()) {
         if (errno == ENOENT) return;
+        if (errno == ELOOP) throw EOSError(FFileName + " is a symbolic link; it is not followed", errno);
         throw EOSError("Cannot open " + FFileName, errno);
     }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) throw EOSError("Cannot read " + FFileName, errno);
+    if (!S_ISREG(st.st_mode)) throw EOSError(FFileName + " is not a regular file", EINVAL);
     std::string text;
     char buf[4096];
     for (;;) {
@@ -143,10 +167,21 @@ std::string TIniFile::Text() const {
 
 void TIniFile::UpdateFile() const {
     const std::string text = Text();
-    const std::string tmp = FFileName + ".tmp" + std::to_string(::getpid());
+    // The rename below would replace a link rather than write through it; a link planted at the
+    // name is still reported, not silently swept away.
+    struct stat st {};
+    if (::lstat(FFileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        throw EOSError(FFileName + " is a symbolic link; it is not replaced", ELOOP);
+    // A new file under a name nobody can guess, created exclusively and never through a link:
+    // anything already at the name (planted by another user of a shared folder) is not touched.
+    std::string tmp;
+    UniqueFd fd;
+    for (int attempt = 0; !fd.Valid(); ++attempt) {
+        tmp = FFileName + "." + RandomSuffix() + ".tmp";
+        fd.Reset(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!fd.Valid() && (errno != EEXIST || attempt == 16)) throw EOSError("Cannot create " + tmp, errno);
+    }
     {
-        UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-        if (!fd.Valid()) throw EOSError("Cannot create " + tmp, errno);
         std::size_t done = 0;
         while (done < text.size()) {
             const ssize_t n = ::write(fd.Get(), text.data() + done, text.size() - done);

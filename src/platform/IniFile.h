@@ -13,7 +13,8 @@ namespace fr {
 class TIniFile {
 public:
     // Reads the file when it exists; a missing file gives an empty profile.
-    // Throws EOSError when an existing file cannot be read.
+    // Throws EOSError when an existing file cannot be read, is not a regular file, or is a
+    // symbolic link (never followed: the settings live in a folder every user may write to).
     explicit TIniFile(std::string AFileName);
 
     const std::string& FileName() const { return FFileName; }
@@ -24,7 +25,8 @@ public:
     // Line breaks in AValue are written as spaces, so the file keeps one key per line.
     void WriteString(std::string_view ASection, std::string_view AKey, std::string_view AValue);
     // Writes the profile to its file through a temporary file and a rename, so a failure never
-    // leaves a half-written file. Throws EOSError.
+    // leaves a half-written file. The temporary file gets a random name and is created
+    // exclusively, without following links. Throws EOSError, also when the file is a link.
     void UpdateFile() const;
 
     // The file's text as UpdateFile writes it.

@@ -1,6 +1,7 @@
 #include "transport/ComPort.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "platform/System.h"
 #include "transport/LinkTimings.h"
@@ -56,6 +58,16 @@ speed_t SpeedConstant(int Rate) {
     }
 }
 
+// The owner's login name, or the number when it has none.
+std::string OwnerName(uid_t AUid) {
+    std::vector<char> buf(16384);
+    passwd pw {};
+    passwd* found = nullptr;
+    if (::getpwuid_r(AUid, &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_name)
+        return std::string(found->pw_name) + " (" + std::to_string(AUid) + ")";
+    return std::to_string(AUid);
+}
+
 }  // namespace
 
 TComm::TComm() = default;
@@ -79,6 +91,11 @@ std::string TComm::DevicePath() const {
 bool TComm::Open() {
     if (Opened()) return true;
     const std::string path = DevicePath();
+    // Another user's link could point the driver at a register of their own making.
+    struct stat st {};
+    if (path.rfind("/dev/", 0) != 0 && ::lstat(path.c_str(), &st) == 0 && st.st_uid != 0 && st.st_uid != ::geteuid())
+        return Fail(std::string(kOpenFailed) + ". Ссылка " + path + " принадлежит пользователю " +
+                    OwnerName(st.st_uid) + ", а не root и не пользователю драйвера");
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.Valid()) return Fail(std::string(kOpenFailed) + ". " + std::strerror(errno));
     // TIOCEXCL keeps other (non-root) openers out; the lock also keeps out a second driver
@@ -96,7 +113,13 @@ bool TComm::Open() {
         FHandle.Reset();
         return false;
     }
+    SetControlLines(true);
     return true;
+}
+
+void TComm::SetControlLines(bool ARaise) {
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(FHandle.Get(), ARaise ? TIOCMBIS : TIOCMBIC, &lines);  // not every tty has modem lines
 }
 
 bool TComm::ApplyLineSettings() {
@@ -142,10 +165,8 @@ bool TComm::ApplyLineSettings() {
 
 bool TComm::Close() {
     if (!Opened()) return true;
-    const int fd = FHandle.Get();
-    const int dtr = TIOCM_DTR;
-    ::ioctl(fd, TIOCMBIC, &dtr);  // not every tty has modem lines
-    ::tcflush(fd, TCIFLUSH);      // bytes written but not yet sent still go out (close drains them)
+    SetControlLines(false);
+    ::tcflush(FHandle.Get(), TCIFLUSH);  // bytes written but not yet sent still go out (close drains them)
     FHandle.Reset();
     return true;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // A serial port on Linux termios: COM<n> maps to the link <data folder>fr_tarvikonline1c83/COM<n>
-// when it exists, else /dev/ttyS<n-1>. Opened raw, O_NOCTTY, exclusive.
+// when it exists, else /dev/ttyS<n-1>. Opened raw, O_NOCTTY, exclusive, with DTR and RTS raised
+// (dropped again on close). The data folder is writable by every local user, so a link there is
+// honoured only when root or this process's user owns it.
 //
 // Reads and writes follow the classic serial time-out record: a read ends after ReadInterval ms
 // of silence between two bytes or after ReadMultiplier * count + ReadConstant ms in all; a write
@@ -75,6 +77,10 @@ public:
     void SetFlowControl(const TFlowControl& Value) { FFlowControl = Value; }
 
 protected:
+    // Raises (true) or drops both DTR and RTS; many interface converters draw their power from
+    // them. A line without modem control (a pseudo-terminal) ignores it.
+    virtual void SetControlLines(bool ARaise);
+
     TTimeouts FTimeouts;
     TBaudRate FBaudRate = br9600;
 

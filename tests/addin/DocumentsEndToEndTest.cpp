@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -245,6 +248,156 @@ TEST_P(DocumentsEndToEnd, ReceiptFiscalisedBeforeTheFailureIsNamedInTheText) {
     EXPECT_EQ(next.Code, errPreviousDocumentPrinted);
     EXPECT_TRUE(Check(kSale, p).Ok);
     EXPECT_EQ(LastDocument()["number"], doc["number"].get<std::uint32_t>() + 1);
+}
+
+
+// Host input that used to reach the register in a harmful form (or the register's answer that
+// used to be taken for success): one row per case, each checked on what the host gets and on
+// what reaches the register.
+TEST_P(DocumentsEndToEnd, HostInputReachesTheRegisterSoundlyOrNotAtAll) {
+    const auto sale = [](const std::string& APosition, const std::string& APayments) {
+        return R"(<CheckPackage><Parameters PaymentType="1" TaxVariant="0" CashierName="К"/><Positions>)" + APosition +
+               "</Positions><Payments " + APayments + "/></CheckPackage>";
+    };
+    const auto item = [](const std::string& AAttrs) {
+        return R"(<FiscalString Name="Хлеб" Tax="none" SignMethodCalculation="4" SignCalculationObject="1" )" + AAttrs +
+               "/>";
+    };
+    const std::string bread = item(R"(Quantity="1" PriceWithDiscount="10" SumWithDiscount="10")");
+    const auto cashier = [](const char* AVATIN) {
+        return TVariant(std::string(R"(<InputParameters><Parameters CashierName="К" CashierVATIN=")") + AVATIN +
+                        R"("/></InputParameters>)");
+    };
+    const auto registration = [](const char* AVATIN, const char* ANumber) {
+        return TVariant(std::string(R"(<Parameters OrganizationName="О" TaxVariant="0" VATIN=")") + AVATIN +
+                        R"(" KKTNumber=")" + ANumber + R"("/>)");
+    };
+    const auto correction = [](const char* AAttrs) {
+        return TVariant(std::string(R"(<CheckCorrectionPackage><Parameters CashierName="К" PaymentType="1" )") +
+                        AAttrs + R"(/><Payments Cash="100"/></CheckCorrectionPackage>)");
+    };
+    // Command frames of a call refused at once: over TCP its connection reads the line length, and
+    // a receipt's completion asks for the state.
+    const int connect = Tcp() ? 1 : 0, completion = connect + 1, any = -1;
+    struct TRow {
+        const char* Name;
+        std::function<void()> Before;
+        std::u16string Method;
+        TParams Args;
+        std::int32_t Code;
+        const char* Text;  // part of the host's description
+        int Commands;      // frames the register got; any when the call ran
+        std::function<void()> After;
+    };
+    const TRow rows[] = {
+        {"correction basis date with an offset keeps its day", {}, u"ProcessCorrectionCheck",
+         {TVariant("0"), correction(R"(CorrectionBaseDate="2026-03-15T00:00:00+03:00" Sum="100")"), {}, {}, {}, {}},
+         0, "", any, [&] { EXPECT_TRUE(HasTlv(LastDocument(), "9A04040080F6B569")) << "1178: 15 March, not 14"; }},
+        {"blank cashier INN is not sent with the shift closing", {}, u"CloseShift",
+         {TVariant("0"), cashier("            "), {}, {}, {}}, 0, "", any,
+         [&] { EXPECT_FALSE(HasTlv(LastDocument(), "B3040C00")) << "1203"; }},
+        {"blank cashier INN is not sent with the shift opening", {}, u"OpenShift",
+         {TVariant("0"), cashier("   "), {}, {}, {}}, 0, "", any,
+         [&] { EXPECT_FALSE(HasTlv(LastDocument(), "B3040C00")) << "1203"; }},
+        {"re-registration with a 13-character VATIN", {}, u"OperationFN",
+         {TVariant("0"), TVariant(2), registration("7700000000123", "1")}, errInvalidParameter, "", connect, {}},
+        {"re-registration with a 21-character KKTNumber", {}, u"OperationFN",
+         {TVariant("0"), TVariant(2), registration("7700000000", "000000000101234567890")}, errInvalidParameter, "",
+         connect, {}},
+        {"operation type 259, whose low byte closes the fiscal storage", {}, u"OperationFN",
+         {TVariant("0"), TVariant(259), registration("7700000000", "1")}, errInvalidParameter, "", 0,
+         [&] { EXPECT_FALSE(Sim.Status().FnClosed); }},
+        {"receipt without a FiscalString", {}, u"ProcessCheck",
+         {TVariant("0"), TVariant(false), TVariant(sale(R"(<TextString Text="Т"/>)", R"(Cash="10")")), {}, {}, {}, {}},
+         errInvalidParameter, "FiscalString", completion, {}},
+        {"department 259", {}, u"ProcessCheck",
+         {TVariant("0"), TVariant(false),
+          TVariant(sale(item(R"(Quantity="1" PriceWithDiscount="10" SumWithDiscount="10" Department="259")"),
+                        R"(Cash="10")")),
+          {}, {}, {}, {}},
+         errInvalidParameter, "Department", completion, {}},
+        {"cash 1e308", {}, u"ProcessCheck",
+         {TVariant("0"), TVariant(false), TVariant(sale(bread, R"(Cash="1e308")")), {}, {}, {}, {}},
+         errInvalidParameter, "Cash", completion, {}},
+        {"position sum beyond 64 bits", {}, u"ProcessCheck",
+         {TVariant("0"), TVariant(false),
+          TVariant(sale(item(R"(Quantity="1" PriceWithDiscount="10" SumWithDiscount="99999999999999999999")"),
+                        R"(Cash="10")")),
+          {}, {}, {}, {}},
+         errInvalidParameter, "SumWithDiscount", completion, {}},
+        {"correction sum 1e308", {}, u"ProcessCorrectionCheck",
+         {TVariant("0"), correction(R"(Sum="1e308")"), {}, {}, {}, {}}, errInvalidParameter, "Sum", completion, {}},
+        {"MaxReceiptRowLength holds for every printed line",
+         [&] {
+             SetParameter("MaxReceiptRowLength", TVariant(40));
+             TParams open(1);
+             EXPECT_TRUE(Call(u"Open", open).Ok);
+             Sim.ClearTape();
+         },
+         u"ProcessCheck",
+         {TVariant("0"), TVariant(false),
+          TVariant(sale(item(R"(Quantity="2" PriceWithDiscount="10" SumWithDiscount="20" Department="0")"),
+                        R"(Cash="20")")),
+          {}, {}, {}, {}},
+         0, "", any,
+         [&] {
+             // Laid out at 40 and sent whole (the register prints 32 characters of each line);
+             // cut at 32 by the driver, " X 10.00" would be a line of its own.
+             EXPECT_NE(Sim.TapeText().find("Хлеб\n                           2.000\n0" + std::string(31, ' ') + "\n"),
+                       std::string::npos)
+                 << Sim.TapeText();
+             EXPECT_EQ(Sim.TapeText().find(" X 10.00"), std::string::npos);
+         }},
+        {"settlements report answered 80 after the print wait gave up",
+         [&] {
+             Sim.SetPrintMillis(600000);  // far beyond the driver's wait
+             TParams x{TVariant("0"), cashier("")};
+             EXPECT_TRUE(Call(u"PrintXReport", x).Ok);
+             Sim.AddFault(*sim::TSimulator::ParseFault("refuse:ff38x0=80"));
+         },
+         u"ReportCurrentStatusOfSettlements", {TVariant("0"), cashier(""), {}}, 80, "", any, {}},
+        {"text in PortNumber stored through the property interface",
+         [&] {
+             std::int32_t n = -1;
+             EXPECT_EQ(Object->FindProp(u"PortNumber", n), S_OK);
+             EXPECT_EQ(Object->SetPropVal(n, TVariant("COM3")), S_OK);
+         },
+         u"Open", TParams(1), errInvalidParameter, "PortNumber", 0, {}},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        if (row.Before) row.Before();
+        const int before = Sim.Status().Commands;
+        TParams args = row.Args;
+        const TOutcome r = Call(row.Method, args);
+        EXPECT_EQ(r.Ok, row.Code == 0);
+        EXPECT_EQ(r.Code, row.Code) << r.Text;
+        EXPECT_NE(r.Text.find(row.Text), std::string::npos) << r.Text;
+        if (row.Commands != any) {
+            EXPECT_EQ(Sim.Status().Commands - before, row.Commands);
+        }
+        EXPECT_NE(Sim.Status().Mode & 0x0F, 8) << "no receipt left open";
+        if (row.After) row.After();
+        Sim.ClearFaults();
+        Sim.SetPrintMillis(0);
+    }
+}
+
+// Over serial: a COM<n> link in the shared data folder that another user owns is not followed.
+TEST_P(DocumentsEndToEnd, AnotherUsersComLinkIsRefusedNamingTheLinkAndItsOwner) {
+    if (Tcp()) GTEST_SKIP() << "a serial link";
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can hand a link to another user";
+    constexpr uid_t kStranger = 4243;
+    ASSERT_EQ(::lchown(Sim.ComLinkPath().c_str(), kStranger, static_cast<gid_t>(-1)), 0);
+    const int before = Sim.Status().Commands;
+    TParams open(1);
+    const TOutcome r = Call(u"Open", open);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(r.Code, 1011);
+    EXPECT_EQ(r.Text.rfind("Порт недоступен; ", 0), 0u) << r.Text;
+    EXPECT_NE(r.Text.find(Sim.ComLinkPath()), std::string::npos) << r.Text;
+    EXPECT_NE(r.Text.find(std::to_string(kStranger)), std::string::npos) << r.Text;
+    EXPECT_EQ(Sim.Status().Commands, before) << "nothing reaches the register";
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, DocumentsEndToEnd, ::testing::Values(TLink::Tcp, TLink::Pty),

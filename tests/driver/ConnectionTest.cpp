@@ -241,7 +241,7 @@ TEST_F(ScriptedDriverTest, LogOffWritesNothing) {
     Set("LogDir", TVariant(dir));
     ExpectEnableCommands(32, 0);
     ASSERT_EQ(Enable(), 0);
-    EXPECT_EQ(TLog::LogLevel(), 0);
+    EXPECT_EQ(Driver->Log().LogLevel(), 0);
     EXPECT_FALSE(std::filesystem::exists(dir));
 }
 
@@ -252,7 +252,7 @@ TEST_F(ScriptedDriverTest, LogOnWritesToTheDatedFileInLogDirWithoutTheStartLineO
     ExpectEnableCommands(32, 0);
     ASSERT_EQ(Enable(), 0);
     const std::string file = dir + "/" + TodayLogName();
-    EXPECT_EQ(TLog::LogFileName(), file);
+    EXPECT_EQ(Driver->Log().LogFileName(), file);
     EXPECT_EQ(Driver->LogDirName(), dir + "/");
     EXPECT_EQ(std::filesystem::status(dir).permissions() & std::filesystem::perms::all, std::filesystem::perms::all);
     const std::string text = ReadFile(file);
@@ -277,8 +277,8 @@ TEST_F(ScriptedDriverTest, BlankLogDirMeansTheDataFolder) {
     Set("LogDir", TVariant("  "));
     ExpectEnableCommands(32, 0);
     ASSERT_EQ(Enable(), 0);
-    EXPECT_EQ(TLog::LogFileName(), Data.Path() + "fr_tarvikonline1c83/" + TodayLogName());
-    EXPECT_TRUE(std::filesystem::exists(TLog::LogFileName()));
+    EXPECT_EQ(Driver->Log().LogFileName(), Data.Path() + "fr_tarvikonline1c83/" + TodayLogName());
+    EXPECT_TRUE(std::filesystem::exists(Driver->Log().LogFileName()));
 }
 
 TEST_F(ScriptedDriverTest, LogDirThatCannotBeCreatedFallsBackToTheDataFolder) {
@@ -288,8 +288,8 @@ TEST_F(ScriptedDriverTest, LogDirThatCannotBeCreatedFallsBackToTheDataFolder) {
     Set("LogDir", TVariant(blocker + "/logs"));
     ExpectEnableCommands(32, 0);
     ASSERT_EQ(Enable(), 0);
-    EXPECT_EQ(TLog::LogFileName(), Data.Path() + "fr_tarvikonline1c83/" + TodayLogName());
-    EXPECT_TRUE(std::filesystem::exists(TLog::LogFileName()));
+    EXPECT_EQ(Driver->Log().LogFileName(), Data.Path() + "fr_tarvikonline1c83/" + TodayLogName());
+    EXPECT_TRUE(std::filesystem::exists(Driver->Log().LogFileName()));
 }
 
 // ---- the operation frame ----
@@ -302,7 +302,7 @@ protected:
     }
     // Log lines written since AFrom, without their time stamps.
     std::vector<std::string> LinesSince(std::size_t AFrom) const {
-        const std::string text = ReadFile(TLog::LogFileName()).substr(AFrom);
+        const std::string text = ReadFile(Driver->Log().LogFileName()).substr(AFrom);
         std::vector<std::string> lines;
         std::size_t pos = 0;
         while (pos < text.size()) {
@@ -315,7 +315,7 @@ protected:
         }
         return lines;
     }
-    std::size_t LogSize() const { return ReadFile(TLog::LogFileName()).size(); }
+    std::size_t LogSize() const { return ReadFile(Driver->Log().LogFileName()).size(); }
 };
 
 TEST_F(OperationFrameTest, SuccessLogsStartAndClosingLineAndDescribesTheResult) {

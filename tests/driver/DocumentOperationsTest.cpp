@@ -183,7 +183,7 @@ TEST_F(DocumentTest, MissingElementsAreRefusedBeforeAnyCommand) {
 }
 
 TEST_F(DocumentTest, ClosedAndExpiredShiftsStopBeforeTheReceipt) {
-    Load(R"(<C><Parameters PaymentType="1"/><Positions/><Payments/></C>)");
+    Load(R"(<C><Parameters PaymentType="1"/><Positions><FiscalString Name="X"/></Positions><Payments/></C>)");
     ExpectShift(0, 4);
     EXPECT_EQ(RunCheck(), errShiftClosed);
     ExpectShift(1, 3);  // the register's mode says the 24 hours are over
@@ -196,7 +196,8 @@ TEST_F(DocumentTest, ClosedAndExpiredShiftsStopBeforeTheReceipt) {
 TEST_F(DocumentTest, UnknownPaymentTypeIsRefusedAfterTheCancelBeforeTheOpen) {
     for (const char* type : {"0", "5", "x"}) {
         SCOPED_TRACE(type);
-        LoadXmlDocument(Doc, std::string(R"(<C><Parameters PaymentType=")") + type + R"("/><Positions/><Payments/></C>)");
+        LoadXmlDocument(Doc, std::string(R"(<C><Parameters PaymentType=")") + type +
+                                  R"("/><Positions><FiscalString Name="X"/></Positions><Payments/></C>)");
         ExpectShift(1);
         Link.ExpectIdle();
         EXPECT_EQ(RunCheck(), errInvalidParameter);
@@ -327,7 +328,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RuleTest, ReceiptLevelRequisitesBytes) {
     ASSERT_EQ(RunCheck(R"(AgentSign="6" AdditionalAttribute="доп" CashierVATIN="123456789012" CustomerInfo="Покупатель" )"
                        R"(CustomerINN="7701234567" CustomerPhone="+7999" SenderEmail="s@x.ru" CashierName="Кассир")",
-                       ""),
+                       Item("")),
               0);
     EXPECT_EQ(Link.Requisites(), (std::vector<std::string>{"FF0C:1057", "FF0C:1192", "FF0C:1203", "FF0C:1227",
                                                           "FF0C:1228", "FF0C:1008", "FF0C:1021", "FF0C:1117"}));
@@ -359,18 +360,18 @@ TEST_F(RuleTest, IncompleteMarkingCodeThrowsWithTheReceiptStillOpen) {
 }
 
 TEST_F(RuleTest, TextsAndBarcodesBetweenPositions) {
-    ASSERT_EQ(RunCheck("", R"(<TextString Text="Спасибо"/><Barcode BarcodeType="ean13" Barcode="x"/><Other/>)"
-                           R"(<Barcode BarcodeType="QR" Barcode="t=20260315"/>)"),
+    ASSERT_EQ(RunCheck("", Item("") + R"(<TextString Text="Спасибо"/><Barcode BarcodeType="ean13" Barcode="x"/><Other/>)"
+                               R"(<Barcode BarcodeType="QR" Barcode="t=20260315"/>)"),
               0);
     EXPECT_TRUE(Link.SentCommand(Bytes({0xDE})));
-    EXPECT_EQ(RunCheck("", R"(<Barcode BarcodeType="EAN8" Barcode="1234567"/>)"), errNotSupported);
-    EXPECT_EQ(RunCheck("", R"(<Barcode BarcodeType="CODE39" Barcode="A"/>)"), errNotSupported);
+    EXPECT_EQ(RunCheck("", Item("") + R"(<Barcode BarcodeType="EAN8" Barcode="1234567"/>)"), errNotSupported);
+    EXPECT_EQ(RunCheck("", Item("") + R"(<Barcode BarcodeType="CODE39" Barcode="A"/>)"), errNotSupported);
 }
 
 TEST_F(RuleTest, PrintedLineRefusalDoesNotStopTheReceipt) {
     Link.RefuseCmd = Bytes({0x17});
     EXPECT_EQ(RunCheck("", Item("")), 0);
-    EXPECT_EQ(RunCheck("", R"(<TextString Text="T"/>)"), 3);
+    EXPECT_EQ(RunCheck("", Item("") + R"(<TextString Text="T"/>)"), 3);
 }
 
 TEST_F(RuleTest, CloseAnsweringPrintingPreviousCountsAsDone) {
@@ -423,7 +424,8 @@ protected:
     }
 };
 
-TEST_F(CorrectionTest, BasisDateIsSentAsTheUtcDayOfTheGivenMoment) {
+// The basis date is a calendar date: the day as written, whatever the time and the offset.
+TEST_F(CorrectionTest, BasisDateIsSentAsTheCalendarDayAsWritten) {
     struct Row {
         const char* Date;
         std::optional<TBytes> Bytes1178;
@@ -431,7 +433,9 @@ TEST_F(CorrectionTest, BasisDateIsSentAsTheUtcDayOfTheGivenMoment) {
     const Row rows[] = {
         {"2026-03-15T14:30:00", Bytes({0x80, 0xF6, 0xB5, 0x69})},
         {"2026-03-15", Bytes({0x80, 0xF6, 0xB5, 0x69})},
-        {"2026-03-16T01:30:00+03:00", Bytes({0x80, 0xF6, 0xB5, 0x69})},
+        {"2026-03-16T01:30:00+03:00", Bytes({0x00, 0x48, 0xB7, 0x69})},
+        {"2026-03-15T00:00:00+03:00", Bytes({0x80, 0xF6, 0xB5, 0x69})},
+        {"2026-03-15T23:00:00-05:00", Bytes({0x80, 0xF6, 0xB5, 0x69})},
         {"15.03.2026", std::nullopt},
     };
     for (const Row& row : rows) {

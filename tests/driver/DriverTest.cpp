@@ -234,9 +234,9 @@ TEST_F(DriverTest, SettingsFileValuesAreReadByTheirExactForms) {
     EXPECT_EQ(d->GetSettingValue("IPPort"), TVariant(0));
     EXPECT_EQ(d->GetSettingValue("QRSize"), TVariant(7));
     EXPECT_EQ(d->GetSettingValue("PortNumber"), TVariant(9999));
-    // Keys missing from the file read as empty text.
-    EXPECT_EQ(d->GetSettingValue("BaudRate"), TVariant(0));
-    EXPECT_EQ(d->GetSettingValue("IPAddress"), TVariant(""));
+    // Keys missing from the file keep their values (here the defaults).
+    EXPECT_EQ(d->GetSettingValue("BaudRate"), TVariant(115200));
+    EXPECT_EQ(d->GetSettingValue("IPAddress"), TVariant("0.0.0.0"));
     EXPECT_EQ(d->GetSettingValue("LogDir"), TVariant(""));
     EXPECT_EQ(d->GetSettingValue("CheckTaxSum"), TVariant(false));
 }

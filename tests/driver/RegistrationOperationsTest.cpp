@@ -142,15 +142,24 @@ TEST_F(RegistrationOperationsTest, ReportRefusedWith115OutsideDataOutputIs115) {
     EXPECT_EQ(ReadRegistrationReport(Context.Device(), 5, list), 115);
 }
 
-TEST_F(RegistrationOperationsTest, UnknownOperationIsRefusedBeforeAnythingIsWritten) {
-    ExpectUnlockIdle();
-    EXPECT_EQ(OperationFNBody(Context, 7, Parse("<Parameters VATIN=\"7700000000\"/>")), 1004);
-    EXPECT_TRUE(Context.Calls.empty());
-}
-
-TEST_F(RegistrationOperationsTest, DocumentWithoutRootIs1004) {
-    ExpectUnlockIdle();
-    EXPECT_EQ(OperationFNBody(Context, 1, pugi::xml_document()), 1004);
+// Refused before anything is sent: an unknown operation, a document without a root, and numbers
+// longer than their fixed fields in the irreversible report command (they would shift the rest).
+TEST_F(RegistrationOperationsTest, RefusalsSendNothing) {
+    struct TRow {
+        std::uint8_t Operation;
+        const char* Xml;
+    };
+    const TRow rows[] = {
+        {7, "<Parameters VATIN=\"7700000000\"/>"},
+        {1, ""},
+        {1, "<Parameters VATIN=\"7700000000123\" KKTNumber=\"1\"/>"},
+        {2, "<Parameters VATIN=\"7700000000\" KKTNumber=\"000000000101234567890\"/>"},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Xml);
+        EXPECT_EQ(OperationFNBody(Context, row.Operation, *row.Xml ? Parse(row.Xml) : pugi::xml_document()), 1004);
+        EXPECT_TRUE(Context.Calls.empty());
+    }
 }
 
 TEST_F(RegistrationOperationsTest, ClosingTheFNSetsTheClockAndClosesIgnoringTheAttributes) {

@@ -235,7 +235,7 @@ TEST_P(SimulatorTest, SilentRegisterGives1007AndTheLinkIsReleased) {
     }
     EXPECT_FALSE(Driver->Enabled());
     EXPECT_FALSE(LinkHeld());
-    const std::string log = ReadFile(TLog::LogFileName());
+    const std::string log = ReadFile(Driver->Log().LogFileName());
     EXPECT_NE(log.find(fmt::format("ERROR\tTDriver: \tEnable [{}] - {}\r\n", code, Driver->LastResultDescription())),
               std::string::npos)
         << log;

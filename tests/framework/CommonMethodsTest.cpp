@@ -103,13 +103,13 @@ TEST_F(CommonMethodsTest, SetParameterAlwaysSucceedsAndClearsTheDescription) {
 TEST_F(CommonMethodsTest, SetParameterDebugLogEnabledSwitchesTheLog) {
     TParams on{TVariant("debuglogenabled"), TVariant(true)};
     CallMethod(*D, "SetParameter", on);
-    EXPECT_EQ(TLog::LogLevel(), 3);
+    EXPECT_EQ(D->Log().LogLevel(), 3);
     TParams off{TVariant("DEBUGLOGENABLED"), TVariant(false)};
     CallMethod(*D, "SetParameter", off);
-    EXPECT_EQ(TLog::LogLevel(), 0);
+    EXPECT_EQ(D->Log().LogLevel(), 0);
     TParams wrongKind{TVariant("DebugLogEnabled"), TVariant(1)};
     CallMethod(*D, "SetParameter", wrongKind);
-    EXPECT_EQ(TLog::LogLevel(), 0);
+    EXPECT_EQ(D->Log().LogLevel(), 0);
 }
 
 TEST_F(CommonMethodsTest, OpenWritesZeroEvenWhenTheConnectionFails) {

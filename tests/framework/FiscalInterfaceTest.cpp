@@ -29,7 +29,7 @@ public:
     std::optional<std::string> Throw;  // an EFrError with this message instead of a result
     std::map<std::string, int> Calls;
     std::string CashierName, CashierVATIN, DocumentText;
-    std::uint8_t OperationType = 0;
+    int OperationType = -1;  // -1: not called
     bool Electronically = false;
     TCurrency Amount;
 
@@ -330,10 +330,26 @@ TEST_F(FiscalInterface, AnExceptionInsideAnOperationBecomesUnknownErrorWithItsMe
 
 // ---- scalar arguments ----
 
-TEST_F(FiscalInterface, OperationTypePassesItsLowEightBits) {
-    TParams params{TVariant(""), TVariant(257), TVariant("<ParametersFiscal/>")};
-    EXPECT_EQ(Call("OperationFN", params), TVariant(true));
-    EXPECT_EQ(Driver->OperationType, 1);
+// Cutting to the low byte would make 259 the closing of the fiscal storage: a type outside the
+// byte is refused without reaching the driver.
+TEST_F(FiscalInterface, OperationTypeOutsideAByteIsRefused) {
+    struct TRow {
+        TVariant Type;
+        std::int32_t Code;
+        int Passed;  // the type the driver got; -1 when it was not called
+    };
+    const TRow rows[] = {{TVariant(1), 0, 1},          {TVariant(255), 0, 255},
+                         {TVariant(257), errInvalidParameter, -1}, {TVariant(259), errInvalidParameter, -1},
+                         {TVariant(-1), errInvalidParameter, -1},  {TVariant("три"), errInvalidParameter, -1},
+                         {TVariant(1e10), errInvalidParameter, -1}};
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Type.AsString());
+        Driver->OperationType = -1;
+        TParams params{TVariant(""), row.Type, TVariant("<ParametersFiscal/>")};
+        EXPECT_EQ(Call("OperationFN", params), TVariant(row.Code == 0));
+        EXPECT_EQ(Driver->LastResultCode(), row.Code);
+        EXPECT_EQ(Driver->OperationType, row.Passed);
+    }
 }
 
 TEST_F(FiscalInterface, CashInOutcomeAmountConversion) {

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "framework/Log.h"
-#include "platform/Errors.h"
 #include "platform/System.h"
 #include "platform/TempDir.h"
 
@@ -202,15 +204,68 @@ TEST_F(LogTest, AppendsToAnExistingFile) {
     EXPECT_EQ(Log(), "earlier\r\n" + StartBanner() + "2024.03.05 14:07:09.123\tERROR\te\r\n");
 }
 
-TEST_F(LogTest, UnwritableLogRaisesTheOsError) {
-    test::WriteFile(Data.Path() + "file", "x");
-    TLog::SetLogFileName(Data.Path() + "file/sub.log");
-    TLog::SetLogLevel(2);
-    EXPECT_THROW(TLog::Append("i", "", TLog::mtInfo), EOSError);
+// Whatever is found at the log's name, the caller goes on; the first failure in the process is
+// reported once (standard error and the sink's handler), nothing is written through a link.
+TEST_F(LogTest, UnwritableLogIsReportedOnceAndNeverFailsTheCaller) {
+    struct Case {
+        const char* Name;
+        void (*Plant)(const std::string& ADir);
+        const char* File;    // the log's full name inside the data folder
+        const char* Reason;  // part of the reported reason
+    };
+    const Case cases[] = {
+        {"FolderIsAFile", [](const std::string& d) { test::WriteFile(d + "file", "x"); }, "file/sub.log",
+         "Not a directory"},
+        {"LinkToAFile", [](const std::string& d) {
+             test::WriteFile(d + "victim", "keep");
+             ::symlink((d + "victim").c_str(), (d + "link.log").c_str());
+         }, "link.log", "symbolic link"},
+        {"DanglingLink", [](const std::string& d) { ::symlink((d + "victim").c_str(), (d + "link.log").c_str()); },
+         "link.log", "symbolic link"},
+        {"Fifo", [](const std::string& d) { ::mkfifo((d + "fifo.log").c_str(), 0666); }, "fifo.log", "fifo.log"},
+        {"Directory", [](const std::string& d) { ::mkdir((d + "dir.log").c_str(), 0777); }, "dir.log", "dir.log"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        test::TTempDir dir;
+        c.Plant(dir.Path());
+        const std::string victim = ReadFile(dir.Path() + "victim");
+        TLog::ResetFailureReportForTests();
+        std::vector<std::string> reported;
+        TLog::Process().SetFailureHandler([&](const std::string& r) { reported.push_back(r); });
+        TLog::SetLogFileName(dir.Path() + c.File);
+        TLog::SetLogLevel(2);
+        ::testing::internal::CaptureStderr();
+        TLog::Append("i", "", TLog::mtInfo);
+        TLog::Append("e", "", TLog::mtError);
+        TLog::SetLogLevel(0);
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        TLog::Process().SetFailureHandler({});
+        ASSERT_EQ(reported.size(), 1u);
+        EXPECT_NE(reported[0].find(c.Reason), std::string::npos) << reported[0];
+        EXPECT_NE(err.find(reported[0]), std::string::npos) << err;
+        EXPECT_EQ(err.find("cannot write the log"), err.rfind("cannot write the log")) << "once: " << err;
+        EXPECT_EQ(ReadFile(dir.Path() + "victim"), victim) << "nothing written through a link";
+        struct stat st {};
+        EXPECT_NE(::stat((dir.Path() + "victim").c_str(), &st) == 0, victim.empty()) << "no file made behind a link";
+    }
+    // The log works again once its name is sound.
     TLog::SetLogFileName("fr_tarvikonline1c83");
-    // The lock was released: the next line goes through.
+    TLog::SetLogLevel(2);
     TLog::Append("i", "", TLog::mtInfo);
     EXPECT_NE(Log().find("\tINFO\ti\r\n"), std::string::npos);
+}
+
+TEST_F(LogTest, NewFileIsOpenToEveryLocalUserWhateverTheUmask) {
+    const std::string path = Data.Path() + "shared.log";
+    TLog::SetLogFileName(path);
+    TLog::SetLogLevel(2);
+    const mode_t old = ::umask(077);
+    TLog::Append("i", "", TLog::mtInfo);
+    ::umask(old);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
 }
 
 }  // namespace

@@ -192,9 +192,9 @@ TEST_F(RegistryTest, DebugLogSwitchSetsTheLogLevel) {
     test::TTempAppData data;
     const auto d = Make("1cv8.exe");
     d->SetDebugLogEnabled(true);
-    EXPECT_EQ(TLog::LogLevel(), 3);
+    EXPECT_EQ(d->Log().LogLevel(), 3);
     d->SetDebugLogEnabled(false);
-    EXPECT_EQ(TLog::LogLevel(), 0);
+    EXPECT_EQ(d->Log().LogLevel(), 0);
 }
 
 TEST_F(RegistryTest, DriverClassesAreCreatedByName) {

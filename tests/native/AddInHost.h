@@ -89,6 +89,7 @@ public:
     bool Write(char16_t*, tVariant*) override { return false; }
     bool RegisterProfileAs(char16_t*) override { return false; }
     bool SetEventBufferDepth(long lDepth) override {
+        if (FRefuseDepth) return false;
         FDepth = lDepth;
         return true;
     }
@@ -104,6 +105,7 @@ public:
     std::vector<TRecordedError> FErrors;
     std::vector<TRecordedEvent> FEvents;
     long FDepth = 1;
+    bool FRefuseDepth = false;  // a platform that refuses the event buffer depth
 };
 
 // The loaded library's exported functions.

@@ -1,7 +1,11 @@
 // The component driven as the platform drives it: only the exported functions and the vtables,
 // a counting memory manager and a recording connection object.
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <string>
+
+#include <fmt/format.h>
 
 #include <gtest/gtest.h>
 
@@ -50,8 +54,8 @@ TEST_F(NativeComponentTest, FindsMethodsByEitherNameInAnyCaseAndNamesThemFromThe
     EXPECT_EQ(Method(u"получитьОПИСАНИЕ"), n);
     EXPECT_EQ(Method(u"NoSuchMethod"), -1);
     EXPECT_EQ(FLang->FindMethod(nullptr), -1);
-    // The entry's name whatever the alias flag.
-    EXPECT_EQ(FMemory.Take(FLang->GetMethodName(n, 0)), u"ПолучитьОписание");
+    // English for language 0, Russian for 1.
+    EXPECT_EQ(FMemory.Take(FLang->GetMethodName(n, 0)), u"GetDescription");
     EXPECT_EQ(FMemory.Take(FLang->GetMethodName(n, 1)), u"ПолучитьОписание");
     EXPECT_EQ(FLang->GetMethodName(FLang->GetNMethods(), 0), nullptr);
     EXPECT_EQ(FLang->GetMethodName(-1, 0), nullptr);
@@ -157,6 +161,40 @@ TEST_F(NativeComponentTest, ValuesWithoutHostFormAreRefusedWithAnError) {
     EXPECT_EQ(params[0].vt, VTYPE_EMPTY);
 }
 
+// A link planted at the log's name in the shared folder: the call keeps its result, the link is
+// not written through, and the platform hears of it once, as a notice rather than a message box.
+TEST_F(NativeComponentTest, UnwritableLogIsOneNoticeToThePlatformAndChangesNoCall) {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&now, &tm);
+    const std::string dir = FAppData.Path() + "fr_tarvikonline1c83/";
+    std::filesystem::create_directories(dir);
+    WriteFile(FAppData.Path() + "victim", "keep");
+    const std::string name = dir + fmt::format("fr_tarvikonline1c83_{:04}.{:02}.{:02}.log", tm.tm_year + 1900,
+                                               tm.tm_mon + 1, tm.tm_mday);
+    std::filesystem::create_symlink(FAppData.Path() + "victim", name);
+    tVariant on = EmptyVariant();
+    on.vt = VTYPE_BOOL;
+    on.bVal = true;
+    ASSERT_TRUE(FLang->SetPropVal(FLang->FindProp(u"DebugLogEnabled"), &on));
+    for (int i = 0; i < 2; ++i) {
+        tVariant params[7];
+        for (auto& p : params) p = EmptyVariant();
+        tVariant ret = EmptyVariant();
+        ::testing::internal::CaptureStderr();
+        EXPECT_TRUE(FLang->CallAsFunc(Method(u"GetDescription"), &ret, params, 7));
+        ::testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(ret.bVal);
+        for (auto& p : params) TakeSlot(p);
+    }
+    ASSERT_EQ(FConnection.FErrors.size(), 1u);
+    EXPECT_EQ(FConnection.FErrors[0].Code, ADDIN_E_ATTENTION);
+    EXPECT_EQ(FConnection.FErrors[0].Source, u"fr_tarvikonline1c83");
+    EXPECT_EQ(FConnection.FErrors[0].Description.rfind(u"Журнал драйвера не записывается", 0), 0u);
+    EXPECT_EQ(FConnection.FErrors[0].SCode, 0);
+    EXPECT_EQ(ReadFile(FAppData.Path() + "victim"), "keep");
+}
+
 TEST_F(NativeComponentTest, MemoryManagerRefusingLeavesNamesAbsentAndCallsFailed) {
     const long n = Method(u"GetDescription");
     FMemory.FRefuse = true;
@@ -170,6 +208,48 @@ TEST_F(NativeComponentTest, MemoryManagerRefusingLeavesNamesAbsentAndCallsFailed
     // The text slots stay empty; the numbers and flags needed no memory.
     for (int i : {0, 1, 2, 6}) EXPECT_EQ(params[i].vt, VTYPE_EMPTY) << i;
     FMemory.FRefuse = false;
+}
+
+
+// The platform asks for names by language (0 English, 1 Russian) whichever of the two the
+// registry keeps as the entry's name; one without a Russian name answers its English one.
+TEST_F(NativeComponentTest, NamesAnswerTheLanguageAskedFor) {
+    struct TRow {
+        bool Method;
+        const char16_t* Find;
+        const char16_t* English;
+        const char16_t* Russian;
+    };
+    const TRow rows[] = {
+        {true, u"GetDescription", u"GetDescription", u"ПолучитьОписание"},  // registered Russian first
+        {true, u"OperationFN", u"OperationFN", u"ОперацияФН"},              // registered English first
+        {false, u"PortNumber", u"PortNumber", u"Порт"},
+        {false, u"IPAddress", u"IPAddress", u"IPAddress"},  // no Russian name
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(&row - rows);
+        const long n = row.Method ? FLang->FindMethod(row.Find) : FLang->FindProp(row.Find);
+        ASSERT_GE(n, 0);
+        const auto name = [&](long ALanguage) {
+            return FMemory.Take(row.Method ? FLang->GetMethodName(n, ALanguage) : FLang->GetPropName(n, ALanguage));
+        };
+        EXPECT_EQ(name(0), row.English);
+        EXPECT_EQ(name(1), row.Russian);
+    }
+}
+
+TEST_F(NativeComponentTest, PlatformRefusingTheEventBufferDepthDoesNotFailInit) {
+    IComponentBase* object = nullptr;
+    ASSERT_NE(TAddInLibrary::Instance().GetClassObject(u"fr_tarvikonline1c83", &object), 0);
+    auto* initDone = At<IInitDoneBase>(object, kInitDoneOffset);
+    auto* lang = At<ILanguageExtenderBase>(object, kLanguageExtenderOffset);
+    TFakeConnection refusing;
+    refusing.FRefuseDepth = true;
+    ASSERT_TRUE(initDone->setMemManager(&FMemory));
+    EXPECT_TRUE(initDone->Init(&refusing));
+    EXPECT_GE(lang->FindMethod(u"GetDescription"), 0) << "the object works";
+    initDone->Done();
+    EXPECT_EQ(TAddInLibrary::Instance().DestroyObject(&object), 0);
 }
 
 }  // namespace

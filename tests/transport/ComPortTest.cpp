@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "LinkPeers.h"
 #include "transport/ComPort.h"
@@ -265,6 +267,61 @@ TEST(ComPortRealTime, WriteThatCannotDrainGivesUpAfter500ms) {
     EXPECT_FALSE(port.WriteStr(flood));
     EXPECT_GE(MsSince(start), 500);
     EXPECT_EQ(port.ExtResultDescription(), "Не удалось записать данные в порт");
+}
+
+// Records the control lines it is asked to drive (a pseudo-terminal has none to observe).
+class TRecordingPort : public TComPort {
+public:
+    std::vector<bool> Lines;
+
+protected:
+    void SetControlLines(bool ARaise) override {
+        Lines.push_back(ARaise);
+        TComPort::SetControlLines(ARaise);
+    }
+};
+
+// The COM<n> link lives in a folder every local user may write to: only root's or the driver's
+// own user's link is followed, and DTR/RTS go up on open and down on close of the port it reaches.
+TEST(ComPortLink, OnlyTrustedLinksAreFollowedAndTheControlLinesFollowThePort) {
+    constexpr uid_t kStranger = 4242;
+    struct TRow {
+        const char* Name;
+        uid_t Owner;
+        bool Opens;
+    };
+    const TRow rows[] = {
+        {"the driver's own link", ::geteuid(), true},
+        {"root's link", 0, true},
+        {"another user's link", kStranger, false},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TPtyLink link;
+        ASSERT_TRUE(link.Ready());
+        if (row.Owner != ::geteuid() && ::geteuid() != 0) {
+            continue;  // only root can hand a link to someone else
+        }
+        ASSERT_EQ(::lchown(link.LinkPath().c_str(), row.Owner, static_cast<gid_t>(-1)), 0);
+        TPeer peer{link.Master()};
+        TRecordingPort port;
+        port.SetPortNumber(link.PortNumber());
+        EXPECT_EQ(port.Open(), row.Opens) << port.ExtResultDescription();
+        if (row.Opens) {
+            EXPECT_EQ(port.Lines, std::vector<bool>{true}) << "DTR and RTS raised on open";
+            ASSERT_TRUE(port.WriteStr({0x05}));
+            EXPECT_EQ(peer.Read(1, 1000), TBytes{0x05});
+            port.Close();
+            EXPECT_EQ(port.Lines, (std::vector<bool>{true, false})) << "and dropped on close";
+        } else {
+            EXPECT_TRUE(port.Lines.empty());
+            EXPECT_NE(port.ExtResultDescription().find(link.LinkPath()), std::string::npos)
+                << port.ExtResultDescription();
+            EXPECT_NE(port.ExtResultDescription().find(std::to_string(kStranger)), std::string::npos);
+            EXPECT_FALSE(port.WriteStr({0x05})) << "a write cannot open it either";
+            EXPECT_EQ(peer.Read(1, 0), TBytes{}) << "nothing reaches the line";
+        }
+    }
 }
 
 }  // namespace

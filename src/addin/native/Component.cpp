@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 #include <limits>
+#include <string_view>
 #include <vector>
 
 #include "addin/NativeVariant.h"
@@ -22,6 +23,22 @@ std::int32_t Index(long AValue) {
 // The platform takes char16_t* (not const) for event texts; give it copies it may touch.
 std::vector<char16_t> Mutable(const std::u16string& AText) { return {AText.c_str(), AText.c_str() + AText.size() + 1}; }
 
+bool IsAscii(std::string_view AText) {
+    for (const char c : AText)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+// The platform asks for the English name with language 0 and the Russian one with 1; the
+// registry keeps the two as a name and an alias in either order. A missing one falls back to
+// the other.
+std::u16string NameInLanguage(const std::string& AName, const std::string& AAlias, long ALanguage) {
+    const bool wantEnglish = ALanguage == 0;
+    for (const std::string* candidate : {&AName, &AAlias})
+        if (!candidate->empty() && IsAscii(*candidate) == wantEnglish) return Utf8ToUtf16(*candidate);
+    return Utf8ToUtf16(AName.empty() ? AAlias : AName);
+}
+
 }  // namespace
 
 HRESULT THostServices::SetEventBufferDepth(std::int32_t ADepth) {
@@ -40,6 +57,11 @@ void THostServices::ShowError(const std::u16string& ACaption, const std::u16stri
     if (FConnection) FConnection->AddError(ADDIN_E_MSGBOX_FAIL, ACaption.c_str(), AText.c_str(), 0);
 }
 
+void THostServices::ShowWarning(const std::u16string& ACaption, const std::u16string& AText) {
+    // A message in the platform's message window, no box: the work goes on.
+    if (FConnection) FConnection->AddError(ADDIN_E_ATTENTION, ACaption.c_str(), AText.c_str(), 0);
+}
+
 TNativeComponent::TNativeComponent() = default;
 
 TNativeComponent::~TNativeComponent() {
@@ -52,7 +74,10 @@ TNativeComponent::~TNativeComponent() {
 
 void TNativeComponent::ReportFailure(const std::string& AOperation, const std::string& AMessage) noexcept {
     try {
-        TLog::Append("EXCEPTION", AMessage, TLog::mtError);
+        if (TBaseDriver* driver = FObject.Driver())
+            driver->Log().Append("EXCEPTION", AMessage, TLog::mtError);
+        else
+            TLog::Append("EXCEPTION", AMessage, TLog::mtError);
     } catch (...) {
     }
     std::fprintf(stderr, "fr_tarvikonline1c83: %s: %s\n", AOperation.c_str(), AMessage.c_str());
@@ -127,8 +152,10 @@ long TNativeComponent::FindProp(const char16_t* wsPropName) noexcept {
 const char16_t* TNativeComponent::GetPropName(long lPropNum, long lPropAlias) noexcept {
     return Guarded("GetPropName", static_cast<const char16_t*>(nullptr), [&]() -> const char16_t* {
         std::u16string name;
-        if (FObject.GetPropName(Index(lPropNum), lPropAlias != 0, name) != S_OK) return nullptr;
-        return AllocPlatformString(FMemory, name);
+        const std::int32_t n = Index(lPropNum);
+        if (FObject.GetPropName(n, 0, name) != S_OK) return nullptr;
+        const TSettingStruct& s = FObject.Driver()->GetProperty(n);
+        return AllocPlatformString(FMemory, NameInLanguage(s.ID, s.Alias, lPropAlias));
     });
 }
 
@@ -180,8 +207,10 @@ long TNativeComponent::FindMethod(const char16_t* wsMethodName) noexcept {
 const char16_t* TNativeComponent::GetMethodName(long lMethodNum, long lMethodAlias) noexcept {
     return Guarded("GetMethodName", static_cast<const char16_t*>(nullptr), [&]() -> const char16_t* {
         std::u16string name;
-        if (FObject.GetMethodName(Index(lMethodNum), lMethodAlias != 0, name) != S_OK) return nullptr;
-        return AllocPlatformString(FMemory, name);
+        const std::int32_t n = Index(lMethodNum);
+        if (FObject.GetMethodName(n, 0, name) != S_OK) return nullptr;
+        const TMethodStruct& m = FObject.Driver()->GetMethod(n);
+        return AllocPlatformString(FMemory, NameInLanguage(m.Name, m.Alias, lMethodAlias));
     });
 }
 

@@ -28,6 +28,7 @@ public:
     HRESULT ExternalEvent(const std::u16string& ASource, const std::u16string& AMessage,
                           const std::u16string& AData) override;
     void ShowError(const std::u16string& ACaption, const std::u16string& AText) override;
+    void ShowWarning(const std::u16string& ACaption, const std::u16string& AText) override;
 
 private:
     IAddInDefBase* FConnection = nullptr;
