@@ -91,7 +91,8 @@ void TIniFile::SetText(std::string_view AText) {
         const auto eol = AText.find('\n');
         std::string_view raw = AText.substr(0, eol);
         AText = eol == std::string_view::npos ? std::string_view() : AText.substr(eol + 1);
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        // Every trailing CR: a line kept as read would otherwise lose one at each save.
+        while (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         const std::string_view line = TrimBlanks(raw);
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
             FSections.push_back({std::string(TrimBlanks(line.substr(1, line.size() - 2))), {}});
