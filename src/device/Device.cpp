@@ -379,6 +379,15 @@ int TDevice::GetOperationRegAsInt(std::uint8_t ARegNum, std::int32_t& AData) {
     return r;
 }
 
+int TDevice::GetMoneyReg(std::uint8_t ARegNum, std::int64_t& AValue) {
+    const int r = Execute(Cmd(0x1A), {ARegNum});
+    if (r == 0) {
+        if (FResponse.size() < 8) return errProtocol;
+        AValue = static_cast<std::int64_t>(AnswerInt(2, 7));
+    }
+    return r;
+}
+
 int TDevice::ContinuePrint() { return Execute(Cmd(0xB0)); }
 
 int TDevice::Beep() { return RunCommand(Cmd(0x13), {}, kDefaultTimeout, true, true); }
@@ -439,6 +448,13 @@ int TDevice::CancelReceipt() {
     if (r != 0) return r;
     if (FResponse.size() >= kShortStateLength && mode == kModeDocumentOpen) return Execute(Cmd(0x88));
     return 0;
+}
+
+bool TDevice::ReceiptOpen() {
+    TBytes flags;
+    std::uint8_t mode = 0, submode = 0;
+    return GetECRState(flags, mode, submode) == 0 && FResponse.size() >= kShortStateLength &&
+           mode == kModeDocumentOpen;
 }
 
 int TDevice::ProcessCorrectionCheck(const TCorrectionCheckData& AData, std::string& AFiscalSign,

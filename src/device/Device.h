@@ -169,6 +169,8 @@ public:
     int Encash(TCurrencyValue ASumm);
     int GetOperationReg(std::uint8_t ARegNum, TBytes& AData);
     int GetOperationRegAsInt(std::uint8_t ARegNum, std::int32_t& AData);
+    // A money register (0x1A) in kopecks; 241 is the cash in the till.
+    int GetMoneyReg(std::uint8_t ARegNum, std::int64_t& AValue);
     int WaitForEndPrinting();
     int ContinuePrint();
     int Beep();
@@ -180,6 +182,8 @@ public:
                      std::uint8_t ASignCalculationObject, const TBytes& AName);
     int CloseCheckEx(const TCloseCheckData& AData, std::string& AFiscalSign, std::int64_t& ADocumentNumber);
     int CancelReceipt();
+    // True when the register reports a receipt open (false also when it cannot be asked).
+    bool ReceiptOpen();
     int ProcessCorrectionCheck(const TCorrectionCheckData& AData, std::string& AFiscalSign,
                                std::int64_t& ADocumentNumber);
 

@@ -4,10 +4,12 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include <fmt/format.h>
 
+#include "driver/DocumentRecovery.h"
 #include "driver/PackageValues.h"
 #include "driver/ReceiptLines.h"
 #include "driver/Requisites.h"
@@ -105,6 +107,27 @@ std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOpera
     return 0;
 }
 
+std::int32_t CloseFiscalDocument(TDocumentEnvironment& AEnv, const char* ADocumentName,
+                                 const std::function<std::int32_t(std::string&, std::int64_t&)>& AClose,
+                                 const std::function<bool()>& AStillOpen, TReceiptOutputs& AOut,
+                                 TSideChannels& ASide) {
+    TFinalCommand final;
+    final.DocumentName = ADocumentName;
+    final.ExpectedTotal = AOut.Total;
+    final.Reconnect = [&] { return AEnv.Reconnect(); };
+    final.Close = AClose;
+    final.StillOpen = AStillOpen;
+    const std::int32_t r = RunFinalCommand(AEnv.Device(), final);
+    AOut.NumberBefore = final.NumberBefore;
+    AOut.OutcomeUnknown = final.Unknown;
+    if (!final.Text.empty()) ASide.ExtErrorDescr = final.Text;
+    if (r == 0) {
+        AOut.CheckNumber = final.Number;
+        AOut.FiscalSign = final.FiscalSign;
+    }
+    return r;
+}
+
 // One "FiscalString": item, requisites, printout.
 std::int32_t RegisterPosition(TDocumentEnvironment& AEnv, const TTaxValues& ATaxValues, std::int64_t APaymentType,
                               const pugi::xml_node& APosition, std::array<TCurrencyValue, kTaxGroups>& ATotals,
@@ -155,6 +178,19 @@ std::int32_t RegisterPosition(TDocumentEnvironment& AEnv, const TTaxValues& ATax
     for (const TBytes& line : PositionLines(print, width)) device.PrintString(line);
     if (group != 0) device.PrintString(JustifyLine(Ansi(TaxCaption(device, taxID)), {}, width));
     return 0;
+}
+
+// The receipt's total in kopecks as the register sums it: the positions' sums; -1 when one does
+// not fit.
+std::int64_t ReceiptTotal(const pugi::xml_node& APositions) {
+    std::int64_t total = 0;
+    for (pugi::xml_node child = APositions.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element || !Named(child, "FiscalString")) continue;
+        const auto kopecks = CurrencyToKopecks(AttrMoney(child, "SumWithDiscount"));
+        if (!kopecks) return -1;
+        total += static_cast<std::int64_t>(*kopecks);
+    }
+    return total;
 }
 
 // Money attributes of a position, of the payments and of a correction.
@@ -315,15 +351,12 @@ std::int32_t ProcessCheckBody(TDocumentEnvironment& AEnv, const TTaxValues& ATax
     close.Sums[15] = AttrMoney(payments, "CashProvision");
     close.Taxes = totals;
     close.TaxVariant = static_cast<std::uint8_t>(1u << taxVariant);
-    std::string fiscalSign;
-    std::int64_t documentNumber = 0;
-    r = device.CloseCheckEx(close, fiscalSign, documentNumber);
-    if (r != 0 && r != kResultPrintingPrevious) return r;
-    if (r == 0) {
-        AOut.CheckNumber = documentNumber;
-        AOut.FiscalSign = fiscalSign;
-    }
-    return FinishFiscalDocument(AEnv, "ProcessCheck", "Чек", r == 0, AOut, ASide);
+    AOut.Total = ReceiptTotal(positions);
+    r = CloseFiscalDocument(
+        AEnv, "Чек", [&](std::string& sign, std::int64_t& number) { return device.CloseCheckEx(close, sign, number); },
+        [&] { return device.ReceiptOpen(); }, AOut, ASide);
+    if (r != 0) return r;
+    return FinishFiscalDocument(AEnv, "ProcessCheck", "Чек", true, AOut, ASide);
 }
 
 std::int32_t ProcessCorrectionCheckBody(TDocumentEnvironment& AEnv, const pugi::xml_node& ACorrectionPackage,
@@ -387,12 +420,13 @@ std::int32_t ProcessCorrectionCheckBody(TDocumentEnvironment& AEnv, const pugi::
     data.PaymentType = static_cast<std::uint8_t>(paymentType);
     data.TaxVariant = static_cast<std::uint8_t>(1u << taxVariant);
 
-    std::string fiscalSign;
-    std::int64_t documentNumber = 0;
-    r = device.ProcessCorrectionCheck(data, fiscalSign, documentNumber);
+    // The whole correction is one document: whichever of its commands failed, the fiscal storage
+    // tells whether it was formed.
+    r = CloseFiscalDocument(
+        AEnv, "Чек коррекции",
+        [&](std::string& sign, std::int64_t& number) { return device.ProcessCorrectionCheck(data, sign, number); },
+        {}, AOut, ASide);
     if (r != 0) return r;
-    AOut.CheckNumber = documentNumber;
-    AOut.FiscalSign = fiscalSign;
     return FinishFiscalDocument(AEnv, "ProcessCorrectionCheck", "Чек коррекции", true, AOut, ASide);
 }
 

@@ -38,6 +38,8 @@ public:
     virtual std::int32_t CheckPrintState() = 0;
     virtual std::int32_t WaitPrintCompletion() = 0;
     virtual void CutAfterDocument(bool ANoCut, bool ARespectAutoCut, std::int32_t ALineCount) = 0;
+    // A fresh link for finding out what the register did (over TCP a new connection).
+    virtual std::int32_t Reconnect() { return 0; }
 };
 
 // The secondary error code and free text that the frame appends to the result's text.
@@ -52,6 +54,10 @@ struct TReceiptOutputs {
     std::int64_t SessionNumber = 0;
     std::string FiscalSign;
     std::string AddressSiteInspections;
+    // Set when the outcome of the final command could not be found out: the question stays open.
+    bool OutcomeUnknown = false;
+    std::int64_t NumberBefore = -1;  // the FN's last document number before the final command
+    std::int64_t Total = -1;         // the receipt's total in kopecks, -1 for none
 };
 
 // A check package to one fiscal receipt. Any exception (a marking code with a part missing, a

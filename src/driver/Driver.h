@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -153,7 +154,8 @@ protected:
 public:
 private:
     using TReceiptBody = std::function<std::int32_t(TDocumentEnvironment&, TReceiptOutputs&, TSideChannels&)>;
-    std::int32_t RunReceiptOperation(const char* AName, bool ACancelAlways, std::int64_t& ACheckNumber,
+    std::int32_t RunReceiptOperation(const char* AName, bool ACancelAlways, const std::string& APackageKey,
+                                     std::int64_t& ACheckNumber,
                                      std::int64_t& ASessionNumber, std::string& AFiscalSign,
                                      std::string& AAddressSiteInspections, const TReceiptBody& ABody);
 
@@ -182,6 +184,25 @@ public:
     std::string GetAdditionalActions() override;
     std::int32_t DoAdditionalAction(const std::string& AActionName) override;
     // ---- end of shifts, reports, registration and device test ----
+
+    // ---- fiscal documents whose outcome is not known (DriverRecovery.cpp) ----
+    // Appended to the result's description at completion.
+    void AddExtErrorDescr(const std::string& AText);
+    // Kept in memory and in <data folder>fr_tarvikonline1c83/, so a restarted host still asks.
+    void KeepQuestionOpen(const std::string& AOperation, std::int64_t ANumberBefore, std::int64_t ATotal,
+                          const std::string& APackageKey);
+    // Asks the fiscal storage about an open question; run by every operation after connecting.
+    void ResolveOpenQuestion();
+    bool QuestionOpen();
+    // True (with the text set) while an open question forbids a new fiscal document.
+    bool RefuseWhileQuestionOpen();
+    // A receipt found registered for this package after its call had failed: its numbers.
+    struct TRecoveredReceipt {
+        std::string PackageKey;
+        std::int64_t Number = 0;
+        std::string FiscalSign;
+    };
+    std::optional<TRecoveredReceipt> TakeRecoveredReceipt(const std::string& APackageKey);
 
     // ---- state ----
     // The device of the last Enable; nullptr before the first.
@@ -219,6 +240,17 @@ private:
     std::int32_t EnableDevice();
 
     TDeviceClock* FClock = nullptr;
+
+    struct TQuestion {
+        std::string Operation;
+        std::int64_t NumberBefore = -1;
+        std::int64_t Total = -1;
+        std::string PackageKey;
+    };
+    std::string QuestionFilePath() const;
+    std::optional<TQuestion> FQuestion;
+    bool FQuestionRead = false;  // the file is read once per Enable
+    std::optional<TRecoveredReceipt> FRecoveredReceipt;
 };
 
 }  // namespace fr

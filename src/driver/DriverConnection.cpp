@@ -183,6 +183,10 @@ std::int32_t TDriver::Enable() {
     // The byte trace below the driver goes to this driver's log.
     TLogScope logScope(FLog);
     FLog.Append(kClassName, "Start Enable", TLog::mtInfo);
+    // The register may be another one now: its open question is read from its own file.
+    FQuestion.reset();
+    FQuestionRead = false;
+    FRecoveredReceipt.reset();
     std::int32_t result = errUnknown;
     std::exception_ptr error;
     try {
@@ -257,7 +261,11 @@ std::int32_t TDriver::RunOperation(std::string_view AName, const TOperationBody&
     std::exception_ptr error;
     try {
         result = ConnectForOperation();
-        if (result == 0) result = ABody();
+        if (result == 0) {
+            // A document whose outcome an earlier call could not find out is settled first.
+            ResolveOpenQuestion();
+            result = ABody();
+        }
     } catch (...) {
         error = std::current_exception();
         result = errUnknown;

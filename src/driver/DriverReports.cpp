@@ -3,6 +3,7 @@
 
 #include "driver/Driver.h"
 #include "driver/ReportOperations.h"
+#include "framework/ErrorCodes.h"
 
 namespace fr {
 namespace {
@@ -18,6 +19,11 @@ public:
         FDriver.CutAfterDocument(ANoCut, ARespectAutoCut, ALineCount);
     }
     TDateTime Now() const override { return LocalNow(); }
+    std::int32_t Reconnect() override { return FDriver.ConnectForOperation(); }
+    void Note(const std::string& AText) override { FDriver.AddExtErrorDescr(AText); }
+    void KeepQuestionOpen(const std::string& AOperation, std::int64_t ANumberBefore) override {
+        FDriver.KeepQuestionOpen(AOperation, ANumberBefore, -1, {});
+    }
 
 private:
     TDriver& FDriver;
@@ -29,6 +35,7 @@ std::int32_t TDriver::OpenShift(const std::string& ACashierName, const std::stri
                                 std::int64_t& ASessionNumber, std::int64_t& ADocumentNumber,
                                 pugi::xml_document& AOutputParameters) {
     return RunOperation("OpenShift", [&] {
+        if (RefuseWhileQuestionOpen()) return errNoResponse;
         TDriverContext c(*this);
         return OpenShiftBody(c, ACashierName, ACashierVATIN, ASessionNumber, ADocumentNumber, AOutputParameters);
     });
@@ -38,6 +45,7 @@ std::int32_t TDriver::CloseShift(const std::string& ACashierName, const std::str
                                  std::int64_t& ASessionNumber, std::int64_t& ADocumentNumber,
                                  pugi::xml_document& AOutputParameters) {
     return RunOperation("CloseShift", [&] {
+        if (RefuseWhileQuestionOpen()) return errNoResponse;
         TDriverContext c(*this);
         return CloseShiftBody(c, ACashierName, ACashierVATIN, ASessionNumber, ADocumentNumber, AOutputParameters);
     });

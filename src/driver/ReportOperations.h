@@ -25,6 +25,12 @@ public:
     virtual void CutAfterDocument(bool ANoCut, bool ARespectAutoCut, std::int32_t ALineCount) = 0;
     // The computer's current local date and time.
     virtual TDateTime Now() const = 0;
+    // A fresh link for finding out what the register did (over TCP a new connection).
+    virtual std::int32_t Reconnect() { return 0; }
+    // Text appended to the result's description.
+    virtual void Note(const std::string& /*AText*/) {}
+    // The outcome of AOperation's fiscal document could not be found out: ask again later.
+    virtual void KeepQuestionOpen(const std::string& /*AOperation*/, std::int64_t /*ANumberBefore*/) {}
 };
 
 

@@ -1,8 +1,11 @@
 // Shifts, cash and reports, and the register's current status.
 
 #include <ctime>
+#include <functional>
 
+#include "driver/DocumentRecovery.h"
 #include "driver/ReportOperations.h"
+#include "framework/Log.h"
 #include "platform/Encoding.h"
 
 namespace fr {
@@ -79,6 +82,23 @@ std::int32_t PrepareForDocument(TOperationContext& C) {
     return C.Device().CancelReceipt();
 }
 
+// A shift report is a fiscal document: its final command is run so that the host is told the truth.
+std::int32_t RunShiftReport(TOperationContext& C, const char* AOperation, const char* ADocumentName,
+                            const std::function<std::int32_t()>& ACommand) {
+    TFinalCommand final;
+    final.DocumentName = ADocumentName;
+    final.AnswerHasNumbers = false;
+    final.Reconnect = [&] { return C.Reconnect(); };
+    final.Close = [&](std::string&, std::int64_t&) { return ACommand(); };
+    const std::int32_t r = RunFinalCommand(C.Device(), final);
+    if (!final.Text.empty()) C.Note(final.Text);
+    if (final.Unknown) C.KeepQuestionOpen(AOperation, final.NumberBefore);
+    return r;
+}
+
+// The cash in the till (money register 241) in kopecks.
+constexpr std::uint8_t kCashInTillRegister = 241;
+
 }  // namespace
 
 std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName, const std::string& ACashierVATIN,
@@ -95,7 +115,10 @@ std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName
     if (dayState == kShiftExpired) return kResultShiftExpired;
     if (const std::int32_t r = C.CheckPrintState()) return r;
     if (const std::int32_t r = D.CancelReceipt()) return r;
-    if (const std::int32_t r = D.OpenDay(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN))) return r;
+    if (const std::int32_t r = RunShiftReport(C, "OpenShift", "Отчёт об открытии смены", [&] {
+            return D.OpenDay(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN));
+        }))
+        return r;
     if (const std::int32_t r = C.WaitPrintCompletion()) return r;
     if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, receiptNumber)) return r;
     TBacklog backlog;
@@ -120,7 +143,10 @@ std::int32_t CloseShiftBody(TOperationContext& C, const std::string& ACashierNam
     if (const std::int32_t r = PrepareForDocument(C)) return r;
     std::int64_t checks = 0;
     if (const std::int32_t r = ReadReceiptCount(D, checks)) return r;
-    if (const std::int32_t r = D.ZReport(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN))) return r;
+    if (const std::int32_t r = RunShiftReport(C, "CloseShift", "Отчёт о закрытии смены", [&] {
+            return D.ZReport(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN));
+        }))
+        return r;
     if (const std::int32_t r = C.WaitPrintCompletion()) return r;
     std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
     if (const std::int32_t r = D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ADocumentNumber))
@@ -136,9 +162,39 @@ std::int32_t CloseShiftBody(TOperationContext& C, const std::string& ACashierNam
     return 0;
 }
 
+// Cash in and out are not fiscal documents: an unclear end is resolved by the cash in the till.
+std::int32_t EncashOnce(TOperationContext& C, TCurrencyValue AAmount) {
+    TDevice& D = C.Device();
+    const auto kopecks = CurrencyToKopecks(AAmount < 0 ? -AAmount : AAmount);
+    if (!kopecks || AAmount == 0) return D.Encash(AAmount);
+    const std::int64_t change = AAmount > 0 ? static_cast<std::int64_t>(*kopecks) : -static_cast<std::int64_t>(*kopecks);
+    std::int64_t before = 0;
+    if (const std::int32_t r = D.GetMoneyReg(kCashInTillRegister, before)) return r;
+    std::int32_t r = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        r = D.Encash(AAmount);
+        if (r == 0 || IsPlainRefusal(r)) return r;
+        std::int64_t after = 0;
+        std::int32_t q = C.Reconnect();
+        if (q == 0) q = D.GetMoneyReg(kCashInTillRegister, after);
+        if (q != 0) {
+            C.Note(kTextUnknown);
+            return r;
+        }
+        if (after == before + change) {
+            TLog::Append("TDriver", "WARNING: the answer was lost; the cash in the till shows the operation done",
+                         TLog::mtInfo);
+            return 0;
+        }
+        if (after != before) break;  // something else moved the cash: do not guess
+    }
+    C.Note("Операция НЕ выполнена");
+    return r;
+}
+
 std::int32_t CashInOutcomeBody(TOperationContext& C, TCurrencyValue AAmount) {
     if (const std::int32_t r = PrepareForDocument(C)) return r;
-    if (const std::int32_t r = C.Device().Encash(AAmount)) return r;
+    if (const std::int32_t r = EncashOnce(C, AAmount)) return r;
     if (const std::int32_t r = C.WaitPrintCompletion()) return r;
     C.CutAfterDocument(false, true, -1);
     return 0;
@@ -162,8 +218,9 @@ std::int32_t ReportCurrentStatusOfSettlementsBody(TOperationContext& C, const st
     std::uint8_t sessionState = 0;
     std::int64_t sessionNumber = 0, receiptNumber = 0;
     if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
-    if (const std::int32_t r =
-            D.CalculationStateReport(OemCashier(ACashierName), Utf8ToSingleByte(ACashierVATIN)))
+    if (const std::int32_t r = RunShiftReport(C, "ReportCurrentStatusOfSettlements", "Отчёт о состоянии расчётов", [&] {
+            return D.CalculationStateReport(OemCashier(ACashierName), Utf8ToSingleByte(ACashierVATIN));
+        }))
         return r;
     if (const std::int32_t r = C.WaitPrintCompletion()) return r;
     if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;

@@ -19,16 +19,15 @@ protected:
 class TCOMProtocol : public TCustomCOMProtocol {
 public:
     explicit TCOMProtocol(TComPort* AComPort);
-    // A message over 255 bytes cannot be framed: 1014, nothing is sent.
+    // A message over 255 bytes cannot be framed: 1014, nothing is sent. ATimeout (0: the
+    // handshake time-out) bounds the wait for the answer after the frame's ACK; see
+    // LinkExchange.h for what happens when it does not come.
     int RunCommand(TBytes& AResponse, const TBytes& AConnectPwd, const TBytes& ACmd, const TBytes& AData,
                    int ATimeout, bool ASendPwd, bool AWaitResponse) override;
 
+
 private:
-    int SendFrame(const TBytes& AMessage);
-    int SendCommand(const TBytes& AMessage);
-    int ReadFrame(TBytes& AFrame, std::uint32_t ATimeout);
-    int ReceiveAnswer(TBytes& AAnswer, std::uint32_t ATimeout);
-    bool WriteControl(std::uint8_t AByte);
+    class TLine;
 };
 
 }  // namespace fr

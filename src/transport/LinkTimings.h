@@ -11,7 +11,19 @@ struct TLinkTimings {
     int WriteTimeoutMs = 500;         // a serial write
     int ConnectTimeoutMs = 4000;      // a TCP connect
     int ReceiveTimeoutMs = 5000;      // every TCP receive
+    // Once a frame has left, the answer is sought (ENQ) for this long past the command's own
+    // time-out before the command ends with 1007.
+    int InquiryBudgetMs = 2000;
+    int ResendWaitMs = 500;           // for an answer resent at once after our NAK
+    int MaxStaleBytes = 4096;         // dropped from a stream before an ENQ, at most
+    int CommandTimeoutCapMs = 0;      // caps the commands' own time-outs; 0: none (tests only)
 };
+
+// A command's time-out as the link applies it (the cap of the current timings).
+inline int CappedCommandTimeout(int ATimeoutMs, const TLinkTimings& ATimings) {
+    return ATimings.CommandTimeoutCapMs > 0 && ATimeoutMs > ATimings.CommandTimeoutCapMs ? ATimings.CommandTimeoutCapMs
+                                                                                          : ATimeoutMs;
+}
 
 const TLinkTimings& LinkTimings();
 void SetLinkTimings(const TLinkTimings& t);

@@ -13,6 +13,7 @@
 #include <chrono>
 
 #include "framework/ErrorCodes.h"
+#include "transport/LinkExchange.h"
 #include "transport/LinkFrame.h"
 #include "transport/LinkTimings.h"
 
@@ -122,7 +123,11 @@ bool TCustomSocketProtocol::SendBytes(const std::uint8_t* AData, std::size_t ASi
 }
 
 bool TCustomSocketProtocol::ReceiveByte(std::uint8_t& AByte) {
-    const auto deadline = ReceiveDeadline();
+    return ReceiveByte(AByte, LinkTimings().ReceiveTimeoutMs);
+}
+
+bool TCustomSocketProtocol::ReceiveByte(std::uint8_t& AByte, int ATimeoutMs) {
+    const auto deadline = TClock::now() + std::chrono::milliseconds(ATimeoutMs);
     for (;;) {
         if (!WaitFor(FSocket.Get(), POLLIN, deadline)) return false;
         std::uint8_t b = 0;
@@ -156,11 +161,12 @@ bool TCustomSocketProtocol::ReceiveBytes(std::size_t ACount, TBytes& ABytes) {
     return got > 0 || ACount == 0;
 }
 
-TBytes TCustomSocketProtocol::DiscardPending() {
+TBytes TCustomSocketProtocol::DiscardPending(std::size_t AMaxBytes) {
     TBytes dropped;
     std::uint8_t buf[256];
-    for (;;) {
-        const ssize_t n = ::recv(FSocket.Get(), buf, sizeof buf, MSG_DONTWAIT);
+    while (dropped.size() < AMaxBytes) {
+        const std::size_t want = std::min(sizeof buf, AMaxBytes - dropped.size());
+        const ssize_t n = ::recv(FSocket.Get(), buf, want, MSG_DONTWAIT);
         if (n > 0) {
             dropped.insert(dropped.end(), buf, buf + n);
             continue;
@@ -169,6 +175,7 @@ TBytes TCustomSocketProtocol::DiscardPending() {
         if (n == 0) FConnectionLost = true;
         return dropped;
     }
+    return dropped;
 }
 
 void TCustomSocketProtocol::SkipByte() {
@@ -176,120 +183,61 @@ void TCustomSocketProtocol::SkipByte() {
     ReceiveByte(b);
 }
 
-bool TSocketProtocol::SendControl(std::uint8_t AByte) {
-    const bool ok = SendBytes(&AByte, 1);
-    link::Trace(kCaption, "-> ", AByte, ok);
-    return ok;
-}
-
-int TSocketProtocol::SendFrame(const TBytes& AMessage) {
-    if (AMessage.size() > link::kMaxMessage) return errProtocol;
-    return SendBytes(link::BuildFrame(AMessage)) ? errOK : errNoResponse;
-}
-
-// As on the serial link, the outcome is carried across probes and attempts; here it starts at 0,
-// a byte other than ACK or NAK in reply to ENQ is followed by one more that is dropped, and FF 06
-// in reply to the frame counts as ACK. A connection the peer closed ends the command at once with
-// the failure that found it.
-int TSocketProtocol::SendCommand(const TBytes& AMessage) {
-    int outcome = errOK;
-    std::uint8_t reply = 0;
-    for (int attempt = 0; attempt < link::kAttempts; ++attempt) {
-        for (int probe = 0; probe < link::kProbes; ++probe) {
-            // A register resends its answer after our NAK; left in the stream, that frame would
-            // be read as the reply to this ENQ.
-            if (const TBytes stale = DiscardPending(); !stale.empty())
-                link::Trace(kCaption, "<- ", stale, false);
-            if (!SendControl(link::ENQ)) {
-                outcome = errSend;
-                if (FConnectionLost) return outcome;
-                continue;
-            }
-            const bool got = ReceiveByte(reply);
-            link::Trace(kCaption, "<- ", reply, got);
-            outcome = got ? errOK : errReceive;
-            if (!got) {
-                if (FConnectionLost) return outcome;
-                continue;
-            }
-            if (reply == link::ACK) {
-                TBytes old;
-                outcome = ReadFrame(old);
-                link::Trace(kCaption, "<- ", old, outcome == errOK);
-                if (outcome != errOK) return outcome;
-                outcome = SendControl(link::ACK) ? errOK : errSend;
-                if (FConnectionLost) return outcome;
-                continue;
-            }
-            if (reply == link::NAK) {
-                outcome = errOK;
-                break;
-            }
-            SkipByte();
-        }
-        if (outcome != errOK) continue;
-        outcome = SendFrame(AMessage);
-        link::Trace(kCaption, "-> ", AMessage, outcome == errOK);
-        if (FConnectionLost) return outcome;
-        if (outcome != errOK) continue;
-        const bool got = ReceiveByte(reply);
-        link::Trace(kCaption, "<- ", reply, got);
-        if (!got) {
-            outcome = errReceive;
-            if (FConnectionLost) return outcome;
-            continue;
-        }
-        if (reply == link::ACK) return errOK;
-        outcome = errProtocol;
-        if (reply == 0xFF) {
-            if (ReceiveByte(reply)) {
-                outcome = errOK;
-                link::Trace(kCaption, "<- ", reply, true);
-                if (reply == link::ACK) return errOK;
-            } else {
-                outcome = errReceive;
-                if (FConnectionLost) return outcome;
-            }
-        }
+// The stream as the exchange sees it.
+class TSocketProtocol::TLine : public TLinkLine {
+public:
+    explicit TLine(TSocketProtocol& AOwner) : FOwner(AOwner) {}
+    const char* Caption() const override { return kCaption; }
+    void DropStale() override {
+        const auto max = static_cast<std::size_t>(std::max(1, LinkTimings().MaxStaleBytes));
+        if (const TBytes stale = FOwner.DiscardPending(max); !stale.empty()) link::Trace(kCaption, "<- ", stale, false);
     }
-    return outcome;
-}
-
-int TSocketProtocol::ReadFrame(TBytes& AFrame) {
-    std::uint8_t b = 0;
-    if (!ReceiveByte(b)) return errNoResponse;
-    AFrame.push_back(b);
-    if (b != link::STX) return errProtocol;
-    if (!ReceiveByte(b)) return errNoResponse;
-    AFrame.push_back(b);
-    // A stream may deliver the rest in several pieces: collect them all.
-    TBytes rest;
-    if (!ReceiveBytes(std::size_t{b} + 1, rest)) return errNoResponse;
-    AFrame.insert(AFrame.end(), rest.begin(), rest.end());
-    return errOK;
-}
-
-int TSocketProtocol::ReceiveAnswer(TBytes& AAnswer) {
-    const int r = ReadFrame(AAnswer);
-    link::Trace(kCaption, "<- ", AAnswer, r == errOK);
-    if (r != errOK) return errNoResponse;
-    switch (link::CheckFrame(AAnswer)) {
-        case link::TFrameCheck::BadLength: return errProtocol;
-        case link::TFrameCheck::BadCheckByte: SendControl(link::NAK); return errProtocol;
-        case link::TFrameCheck::Good: break;
+    bool WriteControl(std::uint8_t AByte) override {
+        const bool ok = FOwner.SendBytes(&AByte, 1);
+        link::Trace(kCaption, "-> ", AByte, ok);
+        return ok;
     }
-    SendControl(link::ACK);
-    return link::CutToAnswerBody(AAnswer) ? errOK : errProtocol;
-}
+    bool ReadControl(std::uint8_t& AByte, int ATimeoutMs) override {
+        const bool got = FOwner.ReceiveByte(FLast, ATimeoutMs);
+        // The frame an STX begins is traced whole.
+        if (!got || FLast != link::STX) link::Trace(kCaption, "<- ", FLast, got);
+        AByte = FLast;
+        return got;
+    }
+    bool WriteFrame(const TBytes& AMessage) override {
+        const bool ok = FOwner.SendBytes(link::BuildFrame(AMessage));
+        link::Trace(kCaption, "-> ", AMessage, ok);
+        return ok;
+    }
+    bool ReadFrameRest(TBytes& AFrame, int ATimeoutMs) override {
+        std::uint8_t len = 0;
+        if (!FOwner.ReceiveByte(len, ATimeoutMs)) return false;
+        AFrame.push_back(len);
+        // A stream may deliver the rest in several pieces: collect them all.
+        TBytes rest;
+        if (!FOwner.ReceiveBytes(std::size_t{len} + 1, rest)) return false;
+        AFrame.insert(AFrame.end(), rest.begin(), rest.end());
+        return true;
+    }
+    bool Lost() const override { return FOwner.FConnectionLost || !FOwner.FSocket.Valid(); }
+    int HandshakeMs() const override { return LinkTimings().ReceiveTimeoutMs; }
+    int EnqWriteFailure() const override { return errSend; }
+    int SilentFailure() const override { return errReceive; }
+
+private:
+    TSocketProtocol& FOwner;
+    std::uint8_t FLast = 0;
+};
 
 int TSocketProtocol::RunCommand(TBytes& AResponse, const TBytes& AConnectPwd, const TBytes& ACmd,
-                                const TBytes& AData, int /*ATimeout*/, bool ASendPwd, bool AWaitResponse) {
+                                const TBytes& AData, int ATimeout, bool ASendPwd, bool AWaitResponse) {
     AResponse.clear();
     const TBytes message = link::BuildMessage(ACmd, AConnectPwd, AData, ASendPwd);
-    int r = SendCommand(message);
-    if (AWaitResponse && r == errOK) r = ReceiveAnswer(AResponse);
-    if (r != errOK) AResponse.clear();
-    return r;
+    if (!FSocket.Valid()) return errSend;
+    TLine line(*this);
+    return RunLinkExchange(line, AResponse, message,
+                           std::max(CappedCommandTimeout(ATimeout, LinkTimings()), LinkTimings().ReceiveTimeoutMs),
+                           AWaitResponse);
 }
 
 }  // namespace fr

@@ -26,15 +26,17 @@ public:
 protected:
     bool SendBytes(const std::uint8_t* AData, std::size_t ASize);
     bool SendBytes(const TBytes& AData) { return SendBytes(AData.data(), AData.size()); }
-    // One byte within the receive time-out; false on error, time-out or a closed connection.
+    // One byte within the receive time-out (or ATimeoutMs); false on error, time-out or a
+    // closed connection.
     bool ReceiveByte(std::uint8_t& AByte);
+    bool ReceiveByte(std::uint8_t& AByte, int ATimeoutMs);
     // Up to ACount bytes: reads until all arrived, the receive time-out expired or the peer closed;
     // false only when nothing arrived.
     bool ReceiveBytes(std::size_t ACount, TBytes& ABytes);
     void SkipByte();
     // Drops whatever already arrived and was not asked for (the stream's form of the serial
-    // link's purge before each ENQ); returns the bytes dropped.
-    TBytes DiscardPending();
+    // link's purge before each ENQ); returns the bytes dropped, at most AMaxBytes.
+    TBytes DiscardPending(std::size_t AMaxBytes);
 
     UniqueFd FSocket;
     // The peer closed or reset the connection: further probes cannot succeed.
@@ -45,16 +47,13 @@ protected:
 
 class TSocketProtocol : public TCustomSocketProtocol {
 public:
-    // ATimeout is ignored: every wait is bounded by the receive time-out.
+    // The answer is awaited for the longer of ATimeout and the receive time-out; see
+    // LinkExchange.h for what happens when it does not come.
     int RunCommand(TBytes& AResponse, const TBytes& AConnectPwd, const TBytes& ACmd, const TBytes& AData,
                    int ATimeout, bool ASendPwd, bool AWaitResponse) override;
 
 private:
-    int SendFrame(const TBytes& AMessage);
-    int SendCommand(const TBytes& AMessage);
-    int ReadFrame(TBytes& AFrame);
-    int ReceiveAnswer(TBytes& AAnswer);
-    bool SendControl(std::uint8_t AByte);
+    class TLine;
 };
 
 }  // namespace fr

@@ -48,7 +48,14 @@ protected:
         Link.ExpectIdle();                                   // CancelReceipt: nothing open
         Link.ExpectIdle().Expect({0x8D}, Bytes({AType}), Ok());  // OpenReceipt
     }
+    // The FN's last document (100) is read before the close.
+    static TBytes FnStatus() {
+        TBytes a(31, 0);
+        a[27] = 100;
+        return a;
+    }
     void ExpectClose(const TBytes& ACloseData) {
+        Link.Expect({0xFF, 0x01}, TBytes{}, FnStatus());
         Link.ExpectIdle().Expect({0xFF, 0x45}, ACloseData,
                                  Bytes({0, 0, 0, 0, 0, 0, 101, 0, 0, 0, 0xEF, 0xBE, 0xAD, 0xDE}));
     }
@@ -374,14 +381,16 @@ TEST_F(RuleTest, PrintedLineRefusalDoesNotStopTheReceipt) {
     EXPECT_EQ(RunCheck("", Item("") + R"(<TextString Text="T"/>)"), 3);
 }
 
-TEST_F(RuleTest, CloseAnsweringPrintingPreviousCountsAsDone) {
+// "Printing the previous command" carries no document number: the fiscal storage is asked, and
+// here it holds no new document and no receipt is open.
+TEST_F(RuleTest, CloseAnsweringPrintingPreviousIsCheckedInTheFiscalStorage) {
     Link.RefuseCmd = Bytes({0xFF, 0x45});
     Link.RefuseCode = kResultPrintingPrevious;
-    EXPECT_EQ(RunCheck("", Item("")), 0);
-    Env.WaitResult = 3027;
-    EXPECT_EQ(RunCheck("", Item("")), 3027);
-    EXPECT_EQ(Side.ExtErrorDescr, "Чек мог быть зарегистрирован, проверьте последний документ ФН");
-    Env.WaitResult = 0;
+    EXPECT_EQ(RunCheck("", Item("")), kResultPrintingPrevious);
+    EXPECT_EQ(Side.ExtErrorDescr, "Чек НЕ зарегистрирован");
+    std::size_t statusReads = 0;
+    for (const TSentCommand& c : Link.Sent) statusReads += c.Cmd == Bytes({0xFF, 0x01});
+    EXPECT_EQ(statusReads, 2u);
     Side = {};
     Link.RefuseCode = 0x45;
     EXPECT_EQ(RunCheck("", Item("")), 0x45);

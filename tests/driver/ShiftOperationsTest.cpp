@@ -35,6 +35,7 @@ protected:
     // OpenShift from the receipt cancellation to the end, with FN warning flags AWarnings.
     void ExpectOpenShiftTail(std::uint8_t AWarnings) {
         Link.ExpectIdle();  // no receipt open
+        ExpectFNStatus(3, 0, 41);  // the last document before the shift report
         Link.Expect({0xFF, 0x41}, TBytes{}, Ok());
         ExpectRequisite(1021, Utf8ToSingleByte("Иванов И.И.", CodePage::Cp866));
         ExpectRequisite(1203, BytesOf("7700000000  "));
@@ -89,6 +90,7 @@ TEST_F(ShiftOperationsTest, OpenShiftStopsWhenAnInterruptedDocumentWasFinished) 
 TEST_F(ShiftOperationsTest, OpenShiftWithRefusedCashierINNGives3026AndDoesNotOpen) {
     ExpectShiftCheck(0, 4);
     Link.ExpectIdle();
+    ExpectFNStatus(3, 0, 41);
     Link.Expect({0xFF, 0x41}, TBytes{}, Ok());
     ExpectRequisite(1021, Utf8ToSingleByte("Кассир", CodePage::Cp866));
     ExpectRequisite(1203, BytesOf("12ab        "), Bytes({0x33}));
@@ -104,6 +106,7 @@ TEST_F(ShiftOperationsTest, CloseShiftCountsTheFourReceiptRegistersAndReportsThe
     ExpectOperationRegister(145, 1);
     ExpectOperationRegister(146, 0);
     ExpectOperationRegister(147, 0);
+    ExpectFNStatus(3, 0, 56);
     Link.Expect({0xFF, 0x42}, TBytes{}, Ok());
     ExpectRequisite(1021, Utf8ToSingleByte("Кассир", CodePage::Cp866));
     ExpectRequisite(1203, BytesOf("123456789012"));
@@ -130,6 +133,7 @@ TEST_F(ShiftOperationsTest, CloseShiftRefusedByTheRegisterLeavesNoDocumentAndNoC
     ExpectUnlockIdle();
     Link.ExpectIdle();
     for (std::uint8_t reg : {144, 145, 146, 147}) ExpectOperationRegister(reg, 0);
+    ExpectFNStatus(3, 0, 56);
     Link.ExpectIdle();  // an empty cashier name: no begin command, no requisites
     Link.Expect({0x41}, TBytes{}, Bytes({0x4E}));
     EXPECT_EQ(CloseShiftBody(Context, "", "", Session, Document, Out), 0x4E);
@@ -142,6 +146,7 @@ TEST_F(ShiftOperationsTest, SettlementsReportSendsTheINNUnpaddedAndBuildsTheClos
     Link.ExpectIdle();
     for (std::uint8_t reg : {144, 145, 146, 147}) ExpectOperationRegister(reg, 1);
     ExpectSessionParams(1, 4, 4);
+    ExpectFNStatus(3, 0, 60);
     Link.Expect({0xFF, 0x37}, TBytes{}, Ok());
     ExpectRequisite(1021, Utf8ToSingleByte("Кассир", CodePage::Cp866));
     ExpectRequisite(1203, BytesOf("7700000000"));
@@ -167,6 +172,7 @@ TEST_F(ShiftOperationsTest, CashInOutcomeOfZeroPrintsNothingButStillCuts) {
 TEST_F(ShiftOperationsTest, CashInOutcomeWithdrawsANegativeAmountInKopecks) {
     ExpectUnlockIdle();
     Link.ExpectIdle();
+    Link.Expect({0x1A}, Bytes({241}), Bytes({0, 30, 0xB1, 0x3A, 0, 0, 0, 0}));  // the cash in the till
     Link.ExpectIdle();
     Link.Expect({0x51}, Bytes({0xB1, 0x3A, 0, 0, 0}), Ok());
     EXPECT_EQ(CashInOutcomeBody(Context, -1502500), 0);

@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
     bool pty = false;
     int com = 0;
     bool fiscal = false, shiftOpen = false, noPaper = false, freeze = false, noTape = false;
+    bool resendAtEnq = false, loseOnReconnect = false;
     int lineWidth = -1, paperAfter = -1, printMs = -1;
     long long password = -1;
     std::string clock, state;
@@ -86,6 +87,9 @@ int main(int argc, char** argv) {
     app.add_option("--password", password, "connection password (default 30)")->check(CLI::Range(0LL, 4294967295LL));
     app.add_option("--fault", faults, "a fault KIND[:CMD][xCOUNT][=ARG]; repeatable (see 'help' on stdin)");
     app.add_flag("--no-tape", noTape, "do not print the tape on exit");
+    app.add_flag("--resend-at-enq", resendAtEnq, "a NAKed answer is resent only at the next ENQ");
+    app.add_flag("--lose-answer-on-reconnect", loseOnReconnect,
+                 "an uncollected answer is lost when a new TCP host connects");
     app.footer(fr::sim::TSimulator::ControlHelp());
     CLI11_PARSE(app, argc, argv);
     if (tcpPort < 0 && !pty) {
@@ -108,6 +112,7 @@ int main(int argc, char** argv) {
         if (noPaper) sim.SetPaper(false);
         if (paperAfter >= 0) sim.SetPaperOutAfter(paperAfter);
         if (printMs >= 0) sim.SetPrintMillis(printMs);
+        sim.SetLinkBehaviour({!resendAtEnq, !loseOnReconnect});
         for (const std::string& f : faults) {
             auto parsed = fr::sim::TSimulator::ParseFault(f);
             if (!parsed) {

@@ -38,7 +38,7 @@ void SetNonBlocking(int fd) {
 }
 }  // namespace
 
-TLinkServer::TLinkServer(TLinkTimings timings, THandler handler, std::function<void()> onConnect)
+TLinkServer::TLinkServer(TLinkTimings timings, THandler handler, TConnectHandler onConnect)
     : FTimings(timings), FHandler(std::move(handler)), FOnConnect(std::move(onConnect)) {
     int p[2];
     if (::pipe2(p, O_CLOEXEC | O_NONBLOCK) != 0) throw EOSError("pipe", errno);
@@ -115,7 +115,7 @@ void TLinkServer::Run() {
             if (fresh) {
                 int one = 1;
                 ::setsockopt(conn.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                if (FOnConnect) FOnConnect();
+                if (FOnConnect && !FOnConnect()) FPending.reset();
             }
             int r = Serve(conn.Get());
             if (r == kStop) return;
@@ -186,6 +186,13 @@ bool TLinkServer::Wait(std::chrono::milliseconds ms) {
     }
 }
 
+// What a busy register received while it worked (ENQ probes, mostly) is never answered.
+void TLinkServer::DrainInput(int fd) {
+    std::uint8_t buf[256];
+    while (::read(fd, buf, sizeof buf) > 0) {
+    }
+}
+
 bool TLinkServer::WritePaced(int fd, const TBytes& b, int bitRate, int piece) {
     if (bitRate <= 0) return WriteAll(fd, b);
     std::size_t step = static_cast<std::size_t>(piece > 0 ? piece : 1);
@@ -249,6 +256,7 @@ int TLinkServer::Serve(int fd) {
 int TLinkServer::HandleFrame(int fd, const TBytes& message) {
     FPending.reset();  // a new command abandons an answer not collected
     TPlan plan = FHandler(message);
+    FResendAtOnce = plan.ResendAtOnce;
     if (plan.Silence) return kTimeout;
     if (plan.Nak) return WriteAll(fd, {kNak}) ? kTimeout : kClosed;
     if (plan.NoAck) {
@@ -261,7 +269,10 @@ int TLinkServer::HandleFrame(int fd, const TBytes& message) {
         if (FMaster.Valid()) return kTimeout;
         return kClosed;
     }
-    if (plan.DelayMs > 0 && !Wait(std::chrono::milliseconds(plan.DelayMs))) return kStop;
+    if (plan.DelayMs > 0) {
+        if (!Wait(std::chrono::milliseconds(plan.DelayMs))) return kStop;
+        DrainInput(fd);
+    }
     if (plan.Uncollected) {
         FPending = plan.Answer;
         return kTimeout;
@@ -294,6 +305,10 @@ int TLinkServer::SendAnswer(int fd, const TBytes& answer, const TPlan& plan) {
         if (b == kStop || b == kClosed) return b;
         if (b == kNak || b == kEnq) {
             if (b == kNak && resends++ >= FTimings.MaxResends) return kTimeout;
+            if (b == kNak && !FResendAtOnce) {  // kept for the next ENQ
+                deadline = TClock::now() + FTimings.AckTimeout;
+                continue;
+            }
             if (b == kEnq && !WriteAll(fd, {kAck})) return kClosed;
             if (!WritePaced(fd, frame, plan.BitRate, plan.PieceSize)) return kClosed;
             deadline = TClock::now() + FTimings.AckTimeout;

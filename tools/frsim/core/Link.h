@@ -30,6 +30,7 @@ struct TPlan {
     int DelayMs = 0;
     int BitRate = 0;  // 0: not split
     int PieceSize = 1;
+    bool ResendAtOnce = true;  // a NAKed answer goes again at once, else only at the next ENQ
     TBytes Answer;
 };
 
@@ -38,8 +39,10 @@ TBytes Frame(const TBytes& message);
 class TLinkServer {
 public:
     using THandler = std::function<TPlan(const TBytes& message)>;
+    // Called for each new host; false when an answer not yet collected is lost with the old one.
+    using TConnectHandler = std::function<bool()>;
 
-    TLinkServer(TLinkTimings timings, THandler handler, std::function<void()> onConnect);
+    TLinkServer(TLinkTimings timings, THandler handler, TConnectHandler onConnect);
     ~TLinkServer();
 
     std::uint16_t ListenTcp(std::uint16_t port);
@@ -58,12 +61,14 @@ private:
     bool WriteAll(int fd, const TBytes& b);
     bool WritePaced(int fd, const TBytes& b, int bitRate, int piece);
     bool Wait(std::chrono::milliseconds ms);  // false when stopping
+    void DrainInput(int fd);
     int HandleFrame(int fd, const TBytes& message);
     int SendAnswer(int fd, const TBytes& answer, const TPlan& plan);
 
     TLinkTimings FTimings;
     THandler FHandler;
-    std::function<void()> FOnConnect;
+    TConnectHandler FOnConnect;
+    bool FResendAtOnce = true;
     UniqueFd FListen, FMaster, FSlave, FWakeRead, FWakeWrite;
     std::thread FThread;
     std::optional<TBytes> FPending;  // an answer not yet acknowledged by the host

@@ -466,6 +466,7 @@ TBytes TRegister::Run(std::uint16_t code, const TBytes& d) {
     case 0x10: return ShortState();
     case 0x11: return FullState();
     case 0x13: return AnswerOp();
+    case 0x1A: return ReadMoneyRegister(d);
     case 0x1B: return ReadRegister(d);
     case 0x21: return SetTime(d);
     case 0x22: return SetDate(d, false);
@@ -572,6 +573,14 @@ TBytes TRegister::ReadRegister(const TBytes& d) {
     TBytes a{rc::Ok, kOperator, d[0]};
     auto it = FOpRegs.find(d[0]);
     PutLE(a, it == FOpRegs.end() ? 0 : it->second, 2);
+    return a;
+}
+
+// Money registers: 241 is the cash in the till; the others read 0.
+TBytes TRegister::ReadMoneyRegister(const TBytes& d) {
+    if (d.size() != 1) return Answer(rc::BadFormat);
+    TBytes a{rc::Ok, kOperator};
+    PutLE(a, d[0] == 241 ? static_cast<std::uint64_t>(FCash) : 0, 6);
     return a;
 }
 

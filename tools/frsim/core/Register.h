@@ -91,6 +91,7 @@ private:
     TAnswer ShortState();
     TAnswer FullState();
     TAnswer ReadRegister(const TBytes& d);
+    TAnswer ReadMoneyRegister(const TBytes& d);
     TAnswer SetTime(const TBytes& d);
     TAnswer SetDate(const TBytes& d, bool confirm);
     TAnswer WriteField(const TBytes& d);

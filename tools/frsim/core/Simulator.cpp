@@ -26,6 +26,7 @@ struct TSimulator::TShared {
     std::vector<TFault> Faults;
     int Connections = 0;
     int Commands = 0;
+    TLinkBehaviour Behaviour;
 
     TPlan Handle(const TBytes& m) {
         std::lock_guard<std::mutex> g(Lock);
@@ -33,6 +34,7 @@ struct TSimulator::TShared {
         std::uint16_t code = 0;
         if (!m.empty()) code = m[0] >= 0xFE && m.size() > 1 ? static_cast<std::uint16_t>(m[0] << 8 | m[1]) : m[0];
         TPlan plan;
+        plan.ResendAtOnce = Behaviour.ResendAtOnce;
         std::optional<int> refuse;
         for (auto it = Faults.begin(); it != Faults.end();) {
             if (it->Command && *it->Command != code) {
@@ -89,6 +91,7 @@ std::unique_ptr<TLinkServer> TSimulator::MakeLink(const std::shared_ptr<TShared>
         [shared] {
             std::lock_guard<std::mutex> g(shared->Lock);
             ++shared->Connections;
+            return shared->Behaviour.KeepAnswerOnReconnect;
         });
 }
 
@@ -123,6 +126,64 @@ std::string TSimulator::StartPty(int comNumber) {
 }
 
 std::string TSimulator::ComLinkPath() const { return FComLink; }
+
+void TSimulator::SetLinkBehaviour(const TLinkBehaviour& behaviour) {
+    std::lock_guard<std::mutex> g(FShared->Lock);
+    FShared->Behaviour = behaviour;
+}
+
+TLinkBehaviour TSimulator::LinkBehaviour() const {
+    std::lock_guard<std::mutex> g(FShared->Lock);
+    return FShared->Behaviour;
+}
+
+namespace {
+
+std::uint64_t LittleEndian(const TBytes& b, std::size_t from, std::size_t count) {
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < count && from + i < b.size(); ++i) v |= std::uint64_t{b[from + i]} << (8 * i);
+    return v;
+}
+
+// Calls f(tag, value) for each TLV of a record list.
+template <class F>
+void EachTlv(const TBytes& data, F f) {
+    for (std::size_t at = 0; at + 4 <= data.size();) {
+        const auto tag = static_cast<std::uint16_t>(LittleEndian(data, at, 2));
+        const std::size_t len = LittleEndian(data, at + 2, 2);
+        if (at + 4 + len > data.size()) return;
+        f(tag, TBytes(data.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                      data.begin() + static_cast<std::ptrdiff_t>(at + 4 + len)));
+        at += 4 + len;
+    }
+}
+
+}  // namespace
+
+std::vector<TSimDocument> TSimulator::Documents() const {
+    std::lock_guard<std::mutex> g(FShared->Lock);
+    std::vector<TSimDocument> out;
+    for (const TFnDocument& d : FShared->Reg.FDocs) {
+        TSimDocument doc;
+        doc.Number = d.Number;
+        doc.Type = d.Type;
+        doc.Sign = d.Sign;
+        for (const TBytes& tlv : d.Tlvs) {
+            EachTlv(tlv, [&](std::uint16_t tag, const TBytes& value) {
+                if (tag == 1020) doc.Total = static_cast<std::int64_t>(LittleEndian(value, 0, value.size()));
+                if (tag != 1059) return;
+                TSimDocument::TPosition pos;
+                EachTlv(value, [&](std::uint16_t inner, const TBytes& v) {
+                    if (inner == 1030) pos.Name = v;
+                    if (inner == 1043) pos.Sum = LittleEndian(v, 0, v.size());
+                });
+                doc.Positions.push_back(std::move(pos));
+            });
+        }
+        out.push_back(std::move(doc));
+    }
+    return out;
+}
 
 void TSimulator::Stop() {
     if (FLink) {
@@ -360,6 +421,8 @@ std::string TSimulator::ControlHelp() {
            "                              refuse(=CODE) drop; CMD hex (10, ff45);\n"
            "                              COUNT frames (default 1, 0 = until cleared)\n"
            "  faults | faults clear       list | clear the faults\n"
+           "  resend now|enq              a NAKed answer is resent at once | at the next ENQ\n"
+           "  reconnect keep|lose         an uncollected answer survives a new connection | not\n"
            "  fiscal on|off               register the FN with default data | unregister\n"
            "  shift open                  open a shift\n"
            "  width N                     line width (table 9, field 3)\n"
@@ -423,6 +486,16 @@ std::string TSimulator::Control(const std::string& line) {
                 out += fmt::format("{}{} x{}\n", kKinds[static_cast<int>(f.Kind)],
                                    f.Command ? fmt::format(":{:X}", *f.Command) : "", f.Count);
             return out.empty() ? "no faults\n" : out;
+        }
+        if (c == "resend" && (arg(1) == "now" || arg(1) == "enq")) {
+            TLinkBehaviour b = LinkBehaviour();
+            b.ResendAtOnce = arg(1) == "now";
+            return SetLinkBehaviour(b), "ok\n";
+        }
+        if (c == "reconnect" && (arg(1) == "keep" || arg(1) == "lose")) {
+            TLinkBehaviour b = LinkBehaviour();
+            b.KeepAnswerOnReconnect = arg(1) == "keep";
+            return SetLinkBehaviour(b), "ok\n";
         }
         if (c == "fiscal") {
             bool on;

@@ -18,7 +18,9 @@
 // Link behaviour: ENQ is answered with NAK, or with ACK followed by the answer when an answer
 // was not collected. A frame with a good check byte is acknowledged with ACK and answered; a
 // bad one gets NAK. The answer is resent on NAK (up to TLinkTimings::MaxResends times) and
-// kept for collection by ENQ when the host does not acknowledge it.
+// kept for collection by ENQ when the host does not acknowledge it. Where registers differ
+// (resend at once or at ENQ, an uncollected answer kept or lost on a new connection),
+// SetLinkBehaviour chooses.
 
 #include <chrono>
 #include <cstdint>
@@ -74,6 +76,25 @@ struct TLinkTimings {
     std::chrono::milliseconds ByteTimeout{1000};  // between bytes of an incoming frame
     std::chrono::milliseconds AckTimeout{2000};   // for the host's ACK after an answer
     int MaxResends = 3;                           // answers resent on NAK
+};
+
+// How the register's side of the link behaves where registers differ.
+struct TLinkBehaviour {
+    bool ResendAtOnce = true;           // a NAKed answer is resent at once (else at the next ENQ)
+    bool KeepAnswerOnReconnect = true;  // an uncollected answer is offered to the next TCP host
+};
+
+// A fiscal document as the fiscal storage holds it, for checking what was registered.
+struct TSimDocument {
+    std::uint32_t Number = 0;
+    std::uint16_t Type = 0;  // 2 shift open, 3 receipt, 5 shift close, 21 settlements, 31 correction
+    std::uint32_t Sign = 0;
+    std::int64_t Total = -1;  // 1020 in kopecks; -1 when the document has none
+    struct TPosition {
+        TBytes Name;  // 1030, OEM text
+        std::uint64_t Sum = 0;  // 1043 in kopecks
+    };
+    std::vector<TPosition> Positions;  // 1059, in order
 };
 
 // A snapshot for tests and the control interface.
@@ -132,6 +153,10 @@ public:
     void SetPassword(std::uint32_t password);
     void MarkDocumentsSent();             // clears the backlog of documents for the operator
     TSimStatus Status() const;
+    // Every document in the fiscal storage, oldest first.
+    std::vector<TSimDocument> Documents() const;
+    void SetLinkBehaviour(const TLinkBehaviour& behaviour);
+    TLinkBehaviour LinkBehaviour() const;
 
     // Control: faults.
     void AddFault(const TFault& fault);
