@@ -13,6 +13,10 @@ function(fr_target_defaults target)
     target_compile_options(${target} PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
     target_link_options(${target} PRIVATE -fsanitize=thread)
   endif()
+  if(FR_FUZZ)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined,fuzzer-no-link -fno-omit-frame-pointer
+                           -fno-sanitize-recover=undefined)
+  endif()
 endfunction()
 
 # A layer library from every source file of its folder.

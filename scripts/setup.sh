@@ -12,6 +12,7 @@ if [ "${1:-}" = "--windows" ]; then
   pkgs+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 googletest binutils-mingw-w64-x86-64
          binutils-mingw-w64-i686 unzip)
 fi
+pkgs+=(clang-14 libclang-rt-14-dev)  # the fuzz targets (scripts/fuzz.sh)
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 missing=()

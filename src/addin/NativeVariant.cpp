@@ -57,15 +57,16 @@ std::u16string_view PlatformStringView(const char16_t* AText, std::size_t AMaxUn
 }
 
 TDate DateFromTm(const std::tm& ATm) {
-    const int year = ATm.tm_year + 1900;
-    const int month = ATm.tm_mon + 1;
+    // In 64 bits: a year or month near the int limit must be refused, not overflow.
+    const long long year = ATm.tm_year + 1900LL;
+    const long long month = ATm.tm_mon + 1LL;
     if (year < 1 || year > 9999 || month < 1 || month > 12 || ATm.tm_mday < 1 ||
-        ATm.tm_mday > DaysInMonth(year, month) || ATm.tm_hour < 0 || ATm.tm_hour > 23 || ATm.tm_min < 0 ||
+        ATm.tm_mday > DaysInMonth(static_cast<int>(year), static_cast<int>(month)) || ATm.tm_hour < 0 || ATm.tm_hour > 23 || ATm.tm_min < 0 ||
         ATm.tm_min > 59 || ATm.tm_sec < 0 || ATm.tm_sec > 60)
         throw EConvertError(fmt::format("Invalid date {:04}-{:02}-{:02} {:02}:{:02}:{:02}", year, month,
                                         ATm.tm_mday, ATm.tm_hour, ATm.tm_min, ATm.tm_sec));
     // A leap second is shown as the last second of its minute.
-    return TDate::Encode(year, month, ATm.tm_mday, ATm.tm_hour, ATm.tm_min, std::min(ATm.tm_sec, 59));
+    return TDate::Encode(static_cast<int>(year), static_cast<int>(month), ATm.tm_mday, ATm.tm_hour, ATm.tm_min, std::min(ATm.tm_sec, 59));
 }
 
 std::tm TmFromDate(TDate ADate) {

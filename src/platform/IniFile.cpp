@@ -40,13 +40,16 @@ TIniFile::TIniFile(std::string AFileName) : FFileName(std::move(AFileName)) {
 void TIniFile::SetText(std::string_view AText) {
     FHead.clear();
     FSections.clear();
-    if (AText.substr(0, 3) == "\xEF\xBB\xBF") AText.remove_prefix(3);
+    // Every leading byte-order mark goes: one left in the first line would be written back at the
+    // start of the file and dropped by the next read, so the file would change at each save.
+    while (AText.substr(0, 3) == "\xEF\xBB\xBF") AText.remove_prefix(3);
     std::vector<TLine>* target = &FHead;
     while (!AText.empty()) {
         const auto eol = AText.find('\n');
         std::string_view raw = AText.substr(0, eol);
         AText = eol == std::string_view::npos ? std::string_view() : AText.substr(eol + 1);
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        // Every trailing CR: a line kept as read would otherwise lose one at each save.
+        while (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         const std::string_view line = TrimBlanks(raw);
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
             FSections.push_back({std::string(TrimBlanks(line.substr(1, line.size() - 2))), {}});

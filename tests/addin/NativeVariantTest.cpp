@@ -1,4 +1,5 @@
 // Conversion between the platform's variant and the host value, both directions.
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -134,6 +135,12 @@ TEST(NativeVariantTest, ValuesWithoutHostFormAreConversionErrors) {
     tm.tmVal.tm_mon = 1;
     tm.tmVal.tm_mday = 29;  // 2023 is not a leap year
     EXPECT_THROW(ToHostValue(tm), EConvertError);
+    for (auto [year, month] : {std::pair{INT_MAX, 0}, {INT_MAX - 1000, 0}, {100, INT_MAX}, {INT_MIN, INT_MIN}}) {
+        tm.tmVal.tm_year = year;  // near the limits: refused, no overflow
+        tm.tmVal.tm_mon = month;
+        tm.tmVal.tm_mday = 1;
+        EXPECT_THROW(ToHostValue(tm), EConvertError);
+    }
 
     tVariant self = Raw(VTYPE_VARIANT);
     self.pvarVal = &self;

@@ -54,6 +54,12 @@ TEST(IniFileTest, ReadsWindowsStyleFilesWithBomAndCrLf) {
     EXPECT_EQ(ini.ReadString("SETTINGS", "B"), "");
 }
 
+TEST(IniFileTest, RepeatedByteOrderMarksAndLineEndCRsAreDroppedSoTheTextIsStable) {
+    TIniFile ini("unused");
+    ini.SetText("\xEF\xBB\xBF\xEF\xBB\xBFkey=1\n[SETTINGS]\nA=2\r\r\njunk\r\r\r\n");
+    EXPECT_EQ(ini.Text(), "key=1\n[SETTINGS]\nA=2\njunk\n");
+}
+
 TEST(IniFileTest, ValuesWithSurroundingBlanksOrQuotesSurviveARoundTrip) {
     const std::string values[] = {" lead", "trail ", "\"quoted\"", "in \"side\" quotes", "", "a=b"};
     for (const auto& v : values) {

@@ -267,6 +267,18 @@ TEST_P(FaultTest, RefusalGivesTheCodeForTheNextCountFramesOnly) {
     EXPECT_TRUE(Sim.Faults().empty());
 }
 
+TEST_P(FaultTest, FaultActsAfterTheFramesItLetsThrough) {
+    TFault f = *TSimulator::ParseFault("refuse:10=80");
+    f.After = 2;
+    Sim.AddFault(f);
+    TClient c = Connect();
+    EXPECT_EQ(c.Run(0x11).at(0), 0);  // another command is not counted
+    EXPECT_EQ(c.Run(0x10).at(0), 0);
+    EXPECT_EQ(c.Run(0x10).at(0), 0);
+    EXPECT_EQ(c.Run(0x10), TBytes{80});
+    EXPECT_TRUE(Sim.Faults().empty());
+}
+
 TEST_P(FaultTest, FaultWithoutCountLastsUntilCleared) {
     Add("refuse:ff01x0=3");
     TClient c = Connect();

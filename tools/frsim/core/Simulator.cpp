@@ -41,6 +41,11 @@ struct TSimulator::TShared {
                 ++it;
                 continue;
             }
+            if (it->After > 0) {
+                --it->After;
+                ++it;
+                continue;
+            }
             switch (it->Kind) {
             case TFaultKind::Silence: plan.Silence = true; break;
             case TFaultKind::Nak: plan.Nak = true; break;

@@ -59,6 +59,9 @@ struct TFault {
     int DelayMs = 0;      // Delay
     int BitRate = 9600;   // Split: 10 bits per byte
     int PieceSize = 1;    // Split
+    // Matching frames let through untouched before the fault acts (a fault at a chosen frame).
+    // Last, so that positional initialisers of the fields above keep their meaning.
+    int After = 0;
 };
 
 struct TTapeEntry {
