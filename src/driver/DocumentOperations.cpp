@@ -78,17 +78,33 @@ std::u16string Folded(std::string_view AText) {
 std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOperation, const char* ADocumentName,
                                   bool ANumbersKnown, TReceiptOutputs& AOut, TSideChannels& ASide) {
     TDevice& device = AEnv.Device();
-    std::int32_t r = AEnv.WaitPrintCompletion();
-    if (r == 0) {
-        std::uint8_t fnState = 0;
-        std::int64_t session = 0, receipt = 0;
-        r = device.GetCurrentSessionParams(fnState, session, receipt);
-        if (r == 0) AOut.SessionNumber = session;
-    }
-    if (r == 0) {
-        TBytes site;
-        r = device.GetFieldAsStr(kSiteTable, kSiteRow, kSiteField, site);
-        if (r == 0) AOut.AddressSiteInspections = SingleByteToUtf8(TrimBytes(site));
+    const auto finish = [&] {
+        std::int32_t r = AEnv.WaitPrintCompletion();
+        if (r == 0) {
+            std::uint8_t fnState = 0;
+            std::int64_t session = 0, receipt = 0;
+            r = device.GetCurrentSessionParams(fnState, session, receipt);
+            if (r == 0) AOut.SessionNumber = session;
+        }
+        if (r == 0) {
+            TBytes site;
+            r = device.GetFieldAsStr(kSiteTable, kSiteRow, kSiteField, site);
+            if (r == 0) AOut.AddressSiteInspections = SingleByteToUtf8(TrimBytes(site));
+        }
+        return r;
+    };
+    std::int32_t r = finish();
+    // A link failure says nothing about the document, which exists: over TCP the connection may
+    // have gone with it, so the steps (queries only) run once more on a fresh link. Reported as a
+    // failure, the registered document would be registered again by the cashier's retry.
+    if (r != 0 && !IsPlainRefusal(r)) {
+        TLog::Append(kLogCaption,
+                     fmt::format("{}: the link failed with [{}] after the register fiscalised the document (ФД {}); "
+                                 "reading the rest on a fresh link",
+                                 AOperation, r, AOut.CheckNumber),
+                     TLog::mtError);
+        r = AEnv.Reconnect();
+        if (r == 0) r = finish();
     }
     if (r != 0) {
         const std::string note =

@@ -34,6 +34,7 @@ struct TCommand {
     const char* Name;
     TOperation Operation;
     std::uint16_t Code;
+    int After = 0;  // frames of this code let through first
 };
 
 const TCommand kCommands[] = {
@@ -43,6 +44,9 @@ const TCommand kCommands[] = {
     {"shift-open-begin", TOperation::OpenShift, 0xFF41}, {"shift-open", TOperation::OpenShift, 0xE0},
     {"shift-close", TOperation::CloseShift, 0x41},     {"cash-in", TOperation::CashIn, 0x50},
     {"cash-out", TOperation::CashOut, 0x51},
+    // The session read after the close (the first FF 40 is the shift check before the receipt):
+    // the document exists, whatever the link does now.
+    {"receipt-after-close", TOperation::Receipt, 0xFF40, 1},
 };
 
 struct TFaultCase {
@@ -235,6 +239,7 @@ TEST_P(ExactlyOnceMatrix, EveryDocumentOnceAndReportedTruthfully) {
             TFault f;
             f.Kind = fault.Kind;
             f.Command = command.Code;
+            f.After = command.After;
             f.DelayMs = fault.DelayMs;
             c.Sim.AddFault(f);
             ++cases;
