@@ -16,7 +16,7 @@ if [ "${1:-}" = "--tsan" ]; then
     ctest --output-on-failure -R 'DriverLog\.'
   exit
 fi
-# Extra configure options, e.g. the Windows DLLs to pack into the archive (see .ci/run).
+# Extra configure options, e.g. the Windows DLLs to pack into the archive (see run-all-tests.sh).
 if [ -n "${FR_CMAKE_OPTIONS:-}" ]; then
   read -r -a extra <<<"$FR_CMAKE_OPTIONS"
   opts+=("${extra[@]}")

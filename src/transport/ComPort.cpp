@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/Deadline.h"
 #include "platform/System.h"
 #include "transport/LinkTimings.h"
 
@@ -22,13 +23,6 @@ const char* const kNoByte = "Устройство не отвечает";
 const char* const kShortWrite = "Не удалось записать данные в порт";
 
 // Milliseconds left until Deadline, rounded up so that a wait never ends early.
-int MsLeft(TClock::time_point Deadline) {
-    const auto left = Deadline - TClock::now();
-    if (left <= TClock::duration::zero()) return 0;
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
-    return static_cast<int>(std::min<long long>((us + 999) / 1000, 1LL << 30));
-}
-
 }  // namespace
 
 TComm::TComm() = default;

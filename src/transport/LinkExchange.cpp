@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "framework/ErrorCodes.h"
+#include "platform/Deadline.h"
 #include "transport/LinkFrame.h"
 #include "transport/LinkTimings.h"
 
@@ -11,11 +12,6 @@ namespace fr {
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-int MsLeft(TClock::time_point ADeadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(ADeadline - TClock::now()).count();
-    return left > 0 ? static_cast<int>(std::min<long long>(left, 1LL << 30)) : 0;
-}
 
 TClock::time_point After(int AMs) { return TClock::now() + std::chrono::milliseconds(AMs); }
 

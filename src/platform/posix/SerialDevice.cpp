@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/Deadline.h"
 #include "platform/System.h"
 #include "platform/UniqueFd.h"
 #include "platform/posix/SerialSpeed.h"
@@ -23,13 +24,6 @@ namespace fr {
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-int MsLeft(TClock::time_point Deadline) {
-    const auto left = Deadline - TClock::now();
-    if (left <= TClock::duration::zero()) return 0;
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
-    return static_cast<int>(std::min<long long>((us + 999) / 1000, 1LL << 30));
-}
 
 speed_t SpeedConstant(int Rate) {
     switch (Rate) {

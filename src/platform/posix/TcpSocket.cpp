@@ -10,17 +10,12 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/Deadline.h"
+
 namespace fr {
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-int MsLeft(TClock::time_point Deadline) {
-    const auto left = Deadline - TClock::now();
-    if (left <= TClock::duration::zero()) return 0;
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
-    return static_cast<int>(std::min<long long>((us + 999) / 1000, 1LL << 30));
-}
 
 // Waits for Events until Deadline; false on time-out or a poll failure.
 bool WaitFor(int Fd, short Events, TClock::time_point Deadline) {
