@@ -67,7 +67,7 @@ void Peer(UniqueFd AFd, std::vector<TPiece> APieces) {
 
 class TAdoptedSocket : public TSocketProtocol {
 public:
-    void Adopt(UniqueFd AFd) { FSocket = std::move(AFd); }
+    void Adopt(UniqueFd AFd) { FSocket.Adopt(AFd.Release()); }
 };
 
 void Setup() {

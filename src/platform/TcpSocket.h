@@ -24,6 +24,12 @@ public:
     // Connects with Nagle's algorithm off, so that every control byte leaves at once.
     TConnect Connect(const std::string& Address, std::uint16_t Port, TDeadline Deadline);
     bool Valid() const { return FSocket != kNone; }
+    // Takes over a socket connected elsewhere (the system's handle), such as one end of a socket
+    // pair in a test.
+    void Adopt(std::intptr_t Handle) {
+        Close();
+        FSocket = Handle;
+    }
     // Shuts the connection down and releases the socket; 0, or -1 when the release failed (the
     // socket is gone either way).
     int Close();
