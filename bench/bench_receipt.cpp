@@ -29,16 +29,7 @@ void Measure(TSimLink ALink, int ACount) {
     sim.SetFiscal(true);
     sim.OpenShift();
     auto driver = TBaseDriver::Create<TDriver>();
-    if (ALink == TSimLink::Tcp) {
-        const std::uint16_t port = sim.StartTcp(0);
-        driver->SetSettingValue("PortNumber", TVariant(kTcpPortNumber), true);
-        driver->SetSettingValue("IPAddress", TVariant("127.0.0.1"), true);
-        driver->SetSettingValue("IPPort", TVariant(static_cast<std::int32_t>(port)), true);
-    } else {
-        sim.StartPty(kComNumber);
-        driver->SetSettingValue("PortNumber", TVariant(kComNumber), true);
-        driver->SetSettingValue("BaudRate", TVariant(115200), true);
-    }
+    ServeDriver(sim, *driver, ALink, kComNumber);
     if (driver->Enable() != 0) {
         std::printf("%s: cannot connect: %s\n", SimLinkName(ALink), driver->LastResultDescription().c_str());
         return;

@@ -12,10 +12,13 @@
 #include <string_view>
 
 #include "device/Device.h"
+#include "device/InstantClock.h"
 #include "platform/Bytes.h"
 #include "transport/LinkFrame.h"
 
 namespace fr::fuzz {
+
+using test::TInstantClock;
 
 // A property of the target does not hold: report it as a crash, so libFuzzer keeps the input.
 #define FR_FUZZ_CHECK(cond, ...)                                                \
@@ -38,16 +41,6 @@ inline const std::string& PrivateDataFolder() {
     }();
     return dir;
 }
-
-// Every sleep moves the clock on at once.
-class TInstantClock : public TDeviceClock {
-public:
-    std::chrono::steady_clock::time_point Now() const override { return FNow; }
-    void Sleep(std::chrono::milliseconds ADuration) override { FNow += ADuration; }
-
-private:
-    std::chrono::steady_clock::time_point FNow{};
-};
 
 // Well-formed UTF-8: no stray continuation bytes, no overlong forms, no surrogates, nothing
 // above U+10FFFF.

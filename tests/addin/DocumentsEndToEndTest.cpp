@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "addin/AddInObject.h"
+#include "device/InstantClock.h"
 #include "core/Simulator.h"
 #include "driver/Driver.h"
 #include "framework/ErrorCodes.h"
@@ -26,16 +27,6 @@ namespace {
 enum class TLink { Tcp, Pty };
 
 constexpr int kComNumber = 41;
-
-// Waits cost nothing: every sleep moves the clock on.
-class TInstantClock : public TDeviceClock {
-public:
-    std::chrono::steady_clock::time_point Now() const override { return FNow; }
-    void Sleep(std::chrono::milliseconds ADuration) override { FNow += ADuration; }
-
-private:
-    std::chrono::steady_clock::time_point FNow{};
-};
 
 struct TOutcome {
     bool Ok = false;

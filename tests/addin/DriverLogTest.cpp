@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "addin/AddInObject.h"
+#include "device/InstantClock.h"
 #include "core/Simulator.h"
 #include "driver/Driver.h"
 #include "framework/Log.h"
@@ -27,16 +28,6 @@
 
 namespace fr::test {
 namespace {
-
-// Waits cost nothing: every sleep moves the clock on.
-class TInstantClock : public TDeviceClock {
-public:
-    std::chrono::steady_clock::time_point Now() const override { return FNow; }
-    void Sleep(std::chrono::milliseconds ADuration) override { FNow += ADuration; }
-
-private:
-    std::chrono::steady_clock::time_point FNow{};
-};
 
 // The platform's services: only the error service, which records what it was told.
 class THost : public IHostConnection, public IHostErrorSink {

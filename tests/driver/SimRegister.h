@@ -9,6 +9,8 @@
 #include "device/ComDevice.h"
 #include "device/SocketDevice.h"
 #include "driver/DocumentOperations.h"
+#include "driver/Driver.h"
+#include "framework/Variant.h"
 #include "platform/TempDir.h"
 
 namespace fr::test {
@@ -16,6 +18,22 @@ namespace fr::test {
 enum class TSimLink { Tcp, Pty };
 
 inline const char* SimLinkName(TSimLink ALink) { return ALink == TSimLink::Tcp ? "Tcp" : "Pty"; }
+
+// Points a driver's settings at the simulator: a TCP port of its own, or a pseudo-terminal behind
+// COM<AComNumber> (made in the current data folder).
+template <class TDriverT>
+void ServeDriver(sim::TSimulator& ASim, TDriverT& ADriver, TSimLink ALink, int AComNumber) {
+    if (ALink == TSimLink::Tcp) {
+        const std::uint16_t port = ASim.StartTcp(0);
+        ADriver.SetSettingValue("PortNumber", TVariant(kTcpPortNumber), true);
+        ADriver.SetSettingValue("IPAddress", TVariant("127.0.0.1"), true);
+        ADriver.SetSettingValue("IPPort", TVariant(static_cast<std::int32_t>(port)), true);
+    } else {
+        ASim.StartPty(AComNumber);
+        ADriver.SetSettingValue("PortNumber", TVariant(AComNumber), true);
+        ADriver.SetSettingValue("BaudRate", TVariant(115200), true);
+    }
+}
 
 // A fiscal register with an open shift, connected. The COM link lives in a temporary data folder.
 class TSimRegister {
