@@ -71,12 +71,10 @@ std::u16string Folded(std::string_view AText) {
 }
 
 // After the register has fiscalised the document: wait for the print, read the shift number and
-// the site address, cut. A failure here must not hide that the document exists, or the host
-// would repeat it: its number and fiscal sign go into the description and the log.
-// ANumbersKnown is false when the close was answered "printing the previous command" and carried
-// no document number.
-std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOperation, const char* ADocumentName,
-                                  bool ANumbersKnown, TReceiptOutputs& AOut, TSideChannels& ASide) {
+// the site address, cut. The document exists with its number and fiscal sign, so a failure here
+// is logged and the call still succeeds: reported as failed, the document would be registered
+// again by the cashier's retry.
+std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOperation, TReceiptOutputs& AOut) {
     TDevice& device = AEnv.Device();
     const auto finish = [&] {
         std::int32_t r = AEnv.WaitPrintCompletion();
@@ -94,9 +92,8 @@ std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOpera
         return r;
     };
     std::int32_t r = finish();
-    // A link failure says nothing about the document, which exists: over TCP the connection may
-    // have gone with it, so the steps (queries only) run once more on a fresh link. Reported as a
-    // failure, the registered document would be registered again by the cashier's retry.
+    // Over TCP the connection may have gone with a link failure: the steps (queries only) run
+    // once more on a fresh link.
     if (r != 0 && !IsPlainRefusal(r)) {
         TLog::Append(kLogCaption,
                      fmt::format("{}: the link failed with [{}] after the register fiscalised the document (ФД {}); "
@@ -107,17 +104,12 @@ std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOpera
         if (r == 0) r = finish();
     }
     if (r != 0) {
-        const std::string note =
-            ANumbersKnown
-                ? fmt::format("{} зарегистрирован: ФД {}, ФП {}", ADocumentName, AOut.CheckNumber, AOut.FiscalSign)
-                : fmt::format("{} мог быть зарегистрирован, проверьте последний документ ФН", ADocumentName);
-        ASide.ExtErrorDescr = ASide.ExtErrorDescr.empty() ? note : ASide.ExtErrorDescr + "; " + note;
         TLog::Append(kLogCaption,
-                     fmt::format("{}: the register fiscalised the document (ФД {}, ФП {}) but a later step failed "
-                                 "with [{}]; do not repeat it",
+                     fmt::format("WARNING: {}: the register fiscalised the document (ФД {}, ФП {}) but a later step "
+                                 "failed with [{}]; reported as registered",
                                  AOperation, AOut.CheckNumber, AOut.FiscalSign, r),
                      TLog::mtError);
-        return r;
+        return 0;
     }
     AEnv.CutAfterDocument(false, true, -1);
     return 0;
@@ -372,7 +364,7 @@ std::int32_t ProcessCheckBody(TDocumentEnvironment& AEnv, const TTaxValues& ATax
         AEnv, "Чек", [&](std::string& sign, std::int64_t& number) { return device.CloseCheckEx(close, sign, number); },
         [&] { return device.ReceiptOpen(); }, AOut, ASide);
     if (r != 0) return r;
-    return FinishFiscalDocument(AEnv, "ProcessCheck", "Чек", true, AOut, ASide);
+    return FinishFiscalDocument(AEnv, "ProcessCheck", AOut);
 }
 
 std::int32_t ProcessCorrectionCheckBody(TDocumentEnvironment& AEnv, const pugi::xml_node& ACorrectionPackage,
@@ -443,7 +435,7 @@ std::int32_t ProcessCorrectionCheckBody(TDocumentEnvironment& AEnv, const pugi::
         [&](std::string& sign, std::int64_t& number) { return device.ProcessCorrectionCheck(data, sign, number); },
         {}, AOut, ASide);
     if (r != 0) return r;
-    return FinishFiscalDocument(AEnv, "ProcessCorrectionCheck", "Чек коррекции", true, AOut, ASide);
+    return FinishFiscalDocument(AEnv, "ProcessCorrectionCheck", AOut);
 }
 
 std::int32_t PrintTextDocumentBody(TDocumentEnvironment& AEnv, const pugi::xml_node& ADocumentPackage) {

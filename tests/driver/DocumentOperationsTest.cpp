@@ -402,19 +402,21 @@ TEST_F(RuleTest, TaxVariantBeyondTheByteIsRefused) {
     EXPECT_FALSE(Link.SentCommand(Bytes({0x8D})));
 }
 
-// A failure after the register fiscalised the receipt keeps its result, and the description
-// names the registered document so that nobody repeats it.
-TEST_F(RuleTest, FailureAfterTheCloseNamesTheRegisteredReceipt) {
-    Env.WaitResult = 3027;
-    EXPECT_EQ(RunCheck("", Item("")), 3027);
-    EXPECT_EQ(Side.ExtErrorDescr, "Чек зарегистрирован: ФД 101, ФП 3735928559");
-    EXPECT_EQ(Env.Calls.back(), "WaitPrintCompletion");
-
-    Env.WaitResult = 0;
-    Side = {};
-    Link.RefuseCmd = Bytes({0x1F});
-    EXPECT_EQ(RunCheck("", Item("")), 3);
-    EXPECT_EQ(Side.ExtErrorDescr, "Чек зарегистрирован: ФД 101, ФП 3735928559");
+// A failure after the register fiscalised the receipt (print wait, table read) does not hide the
+// document: the call succeeds with its number and fiscal sign, or the cashier's retry would
+// register it twice.
+TEST_F(RuleTest, FailureAfterTheCloseStillReportsTheRegisteredReceipt) {
+    for (const bool printFails : {true, false}) {
+        SCOPED_TRACE(printFails ? "print wait" : "site read");
+        Env.WaitResult = printFails ? 3027 : 0;
+        Link.RefuseCmd = printFails ? TBytes{} : Bytes({0x1F});
+        Side = {};
+        Out = {};
+        EXPECT_EQ(RunCheck("", Item("")), 0);
+        EXPECT_EQ(Out.CheckNumber, 101);
+        EXPECT_EQ(Out.FiscalSign, "3735928559");
+        EXPECT_EQ(Side.ExtErrorDescr, "");
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -496,15 +498,15 @@ TEST_F(CorrectionTest, ReturnsAndMissingElementsAreRefused) {
     EXPECT_FALSE(Link.SentCommand(Bytes({0xFF, 0x35})));
 }
 
-TEST_F(CorrectionTest, FailureAfterRegistrationNamesTheDocument) {
-    Env.WaitResult = 3027;
-    EXPECT_EQ(RunCorrection(R"(PaymentType="1")"), 3027);
-    EXPECT_EQ(Side.ExtErrorDescr, "Чек коррекции зарегистрирован: ФД 102, ФП 67305985");
-    Env.WaitResult = 0;
-    Side = {};
-    Link.RefuseCmd = Bytes({0x1F});
-    EXPECT_EQ(RunCorrection(R"(PaymentType="1")"), 3);
-    EXPECT_EQ(Side.ExtErrorDescr, "Чек коррекции зарегистрирован: ФД 102, ФП 67305985");
+TEST_F(CorrectionTest, FailureAfterRegistrationStillReportsTheDocument) {
+    for (const bool printFails : {true, false}) {
+        Env.WaitResult = printFails ? 3027 : 0;
+        Link.RefuseCmd = printFails ? TBytes{} : Bytes({0x1F});
+        Out = {};
+        EXPECT_EQ(RunCorrection(R"(PaymentType="1")"), 0) << printFails;
+        EXPECT_EQ(Out.CheckNumber, 102);
+        EXPECT_EQ(Out.FiscalSign, "67305985");
+    }
 }
 
 TEST_F(CorrectionTest, RefusedCorrectionLeavesNoNote) {

@@ -55,6 +55,7 @@ struct TFaultCase {
     int DelayMs = 0;
     bool ResendAtEnq = false;
     bool LoseOnReconnect = false;
+    int RefuseCode = 0;
 };
 
 // The command time-out is capped at kCommandMs; a late answer comes after twice that.
@@ -71,6 +72,8 @@ const TFaultCase kFaults[] = {
     {"disconnect-mid-answer", TFaultKind::Disconnect},
     {"drop-answer-kept", TFaultKind::DropAfterExecute},
     {"drop-answer-lost", TFaultKind::DropAfterExecute, 0, false, true},
+    // A plain refusal by the register ("incorrect parameter").
+    {"refused", TFaultKind::Refuse, 0, false, false, 0x33},
 };
 
 const char* kCorrection = R"(<CheckCorrectionPackage><Parameters CashierName="Кассир" PaymentType="1"
@@ -241,6 +244,7 @@ TEST_P(ExactlyOnceMatrix, EveryDocumentOnceAndReportedTruthfully) {
             f.Command = command.Code;
             f.After = command.After;
             f.DelayMs = fault.DelayMs;
+            f.Code = fault.RefuseCode;
             c.Sim.AddFault(f);
             ++cases;
             const auto start = std::chrono::steady_clock::now();
