@@ -80,6 +80,11 @@ void Setup() {
     t.PerByteTotalTimeoutMs = 5;
     t.WriteTimeoutMs = 50;
     t.ReceiveTimeoutMs = 5;
+    // The inquiry after a quiet register and the wait for a resent answer are the long ones: at
+    // their production values every input that ends in silence costs seconds.
+    t.InquiryBudgetMs = 20;
+    t.ResendWaitMs = 5;
+    t.CommandTimeoutCapMs = 5;
     SetLinkTimings(t);
 }
 
