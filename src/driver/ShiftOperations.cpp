@@ -3,6 +3,8 @@
 #include <ctime>
 #include <functional>
 
+#include <fmt/format.h>
+
 #include "driver/DocumentRecovery.h"
 #include "driver/ReportOperations.h"
 #include "framework/Log.h"
@@ -82,9 +84,10 @@ std::int32_t PrepareForDocument(TOperationContext& C) {
     return C.Device().CancelReceipt();
 }
 
-// A shift report is a fiscal document: its final command is run so that the host is told the truth.
+// A shift report is a fiscal document: its final command is run so that the host is told the
+// truth. AReportNumber: the report's number in the fiscal storage once it is registered.
 std::int32_t RunShiftReport(TOperationContext& C, const char* AOperation, const char* ADocumentName,
-                            const std::function<std::int32_t()>& ACommand) {
+                            const std::function<std::int32_t()>& ACommand, std::int64_t& AReportNumber) {
     TFinalCommand final;
     final.DocumentName = ADocumentName;
     final.AnswerHasNumbers = false;
@@ -93,7 +96,27 @@ std::int32_t RunShiftReport(TOperationContext& C, const char* AOperation, const 
     const std::int32_t r = RunFinalCommand(C.Device(), final);
     if (!final.Text.empty()) C.Note(final.Text);
     if (final.Unknown) C.KeepQuestionOpen(AOperation, final.NumberBefore);
+    if (r == 0) AReportNumber = final.Recovered ? final.Number : final.NumberBefore + 1;
     return r;
+}
+
+// The reads after a registered shift report only fill the outputs. A link failure there is
+// retried once on a fresh link; what still fails is logged, not answered: the shift did change,
+// and a failure would hide its report. True when every read succeeded.
+bool ReadAfterShiftReport(TOperationContext& C, const char* AOperation, std::int64_t AReportNumber,
+                          const std::function<std::int32_t()>& AReads) {
+    std::int32_t r = AReads();
+    if (r != 0 && !IsPlainRefusal(r)) {
+        r = C.Reconnect();
+        if (r == 0) r = AReads();
+    }
+    if (r == 0) return true;
+    TLog::Append("TDriver",
+                 fmt::format("WARNING: {}: the register made the report (ФД {}) but a later step failed with [{}]; "
+                             "reported as done",
+                             AOperation, AReportNumber, r),
+                 TLog::mtError);
+    return false;
 }
 
 // The cash in the till (money register 241) in kopecks.
@@ -115,24 +138,31 @@ std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName
     if (dayState == kShiftExpired) return kResultShiftExpired;
     if (const std::int32_t r = C.CheckPrintState()) return r;
     if (const std::int32_t r = D.CancelReceipt()) return r;
-    if (const std::int32_t r = RunShiftReport(C, "OpenShift", "Отчёт об открытии смены", [&] {
-            return D.OpenDay(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN));
-        }))
+    std::int64_t report = 0;
+    if (const std::int32_t r = RunShiftReport(
+            C, "OpenShift", "Отчёт об открытии смены",
+            [&] { return D.OpenDay(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN)); }, report))
         return r;
-    if (const std::int32_t r = C.WaitPrintCompletion()) return r;
-    if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, receiptNumber)) return r;
-    TBacklog backlog;
-    if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
-        return r;
-    std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
-    if (const std::int32_t r = D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ADocumentNumber))
-        return r;
+    // Shift numbers follow one another: the values stand when the reads below fail.
+    ASessionNumber = sessionNumber + 1;
+    ADocumentNumber = report;
     pugi::xml_node params = NewOutputDocument(AOutputParameters, "OutputParameters");
-    params.append_attribute("UrgentReplacementFN") = BoolText(warnings & kWarnUrgentReplacement);
-    params.append_attribute("ResourcesExhaustionFN") = BoolText(warnings & kWarnResourcesExhaustion);
-    params.append_attribute("MemoryOverflowFN") = BoolText(warnings & kWarnMemoryOverflow);
-    params.append_attribute("OFDTimeout") = BoolText(warnings & kWarnOFDTimeout);
-    C.CutAfterDocument(false, true, -1);
+    const bool read = ReadAfterShiftReport(C, "OpenShift", report, [&]() -> std::int32_t {
+        if (const std::int32_t r = C.WaitPrintCompletion()) return r;
+        if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, receiptNumber)) return r;
+        TBacklog backlog;
+        if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
+            return r;
+        std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
+        if (const std::int32_t r = D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ADocumentNumber))
+            return r;
+        params.append_attribute("UrgentReplacementFN") = BoolText(warnings & kWarnUrgentReplacement);
+        params.append_attribute("ResourcesExhaustionFN") = BoolText(warnings & kWarnResourcesExhaustion);
+        params.append_attribute("MemoryOverflowFN") = BoolText(warnings & kWarnMemoryOverflow);
+        params.append_attribute("OFDTimeout") = BoolText(warnings & kWarnOFDTimeout);
+        return 0;
+    });
+    if (read) C.CutAfterDocument(false, true, -1);
     return 0;
 }
 
@@ -143,22 +173,30 @@ std::int32_t CloseShiftBody(TOperationContext& C, const std::string& ACashierNam
     if (const std::int32_t r = PrepareForDocument(C)) return r;
     std::int64_t checks = 0;
     if (const std::int32_t r = ReadReceiptCount(D, checks)) return r;
-    if (const std::int32_t r = RunShiftReport(C, "CloseShift", "Отчёт о закрытии смены", [&] {
-            return D.ZReport(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN));
-        }))
+    std::int64_t report = 0;
+    if (const std::int32_t r = RunShiftReport(
+            C, "CloseShift", "Отчёт о закрытии смены",
+            [&] { return D.ZReport(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN)); }, report))
         return r;
-    if (const std::int32_t r = C.WaitPrintCompletion()) return r;
-    std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
-    if (const std::int32_t r = D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ADocumentNumber))
-        return r;
-    std::uint8_t sessionState = 0;
-    std::int64_t receiptNumber = 0;
-    if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, receiptNumber)) return r;
-    TBacklog backlog;
-    if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
-        return r;
-    BuildShiftReportDocument(AOutputParameters, checks, receiptNumber, backlog);
-    C.CutAfterDocument(false, true, -1);
+    ADocumentNumber = report;
+    ASessionNumber = 0;
+    NewOutputDocument(AOutputParameters, "OutputParameters")
+        .append_attribute("NumberOfChecks") = std::to_string(checks).c_str();
+    const bool read = ReadAfterShiftReport(C, "CloseShift", report, [&]() -> std::int32_t {
+        if (const std::int32_t r = C.WaitPrintCompletion()) return r;
+        std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
+        if (const std::int32_t r = D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ADocumentNumber))
+            return r;
+        std::uint8_t sessionState = 0;
+        std::int64_t receiptNumber = 0;
+        if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, receiptNumber)) return r;
+        TBacklog backlog;
+        if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
+            return r;
+        BuildShiftReportDocument(AOutputParameters, checks, receiptNumber, backlog);
+        return 0;
+    });
+    if (read) C.CutAfterDocument(false, true, -1);
     return 0;
 }
 
@@ -218,17 +256,24 @@ std::int32_t ReportCurrentStatusOfSettlementsBody(TOperationContext& C, const st
     std::uint8_t sessionState = 0;
     std::int64_t sessionNumber = 0, receiptNumber = 0;
     if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
-    if (const std::int32_t r = RunShiftReport(C, "ReportCurrentStatusOfSettlements", "Отчёт о состоянии расчётов", [&] {
-            return D.CalculationStateReport(OemCashier(ACashierName), Utf8ToSingleByte(ACashierVATIN));
-        }))
+    std::int64_t report = 0;
+    if (const std::int32_t r = RunShiftReport(
+            C, "ReportCurrentStatusOfSettlements", "Отчёт о состоянии расчётов",
+            [&] { return D.CalculationStateReport(OemCashier(ACashierName), Utf8ToSingleByte(ACashierVATIN)); },
+            report))
         return r;
-    if (const std::int32_t r = C.WaitPrintCompletion()) return r;
-    if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
-    TBacklog backlog;
-    if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
-        return r;
-    BuildShiftReportDocument(AOutputParameters, checks, receiptNumber, backlog);
-    C.CutAfterDocument(false, true, -1);
+    NewOutputDocument(AOutputParameters, "OutputParameters")
+        .append_attribute("NumberOfChecks") = std::to_string(checks).c_str();
+    const bool read = ReadAfterShiftReport(C, "ReportCurrentStatusOfSettlements", report, [&]() -> std::int32_t {
+        if (const std::int32_t r = C.WaitPrintCompletion()) return r;
+        if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
+        TBacklog backlog;
+        if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
+            return r;
+        BuildShiftReportDocument(AOutputParameters, checks, receiptNumber, backlog);
+        return 0;
+    });
+    if (read) C.CutAfterDocument(false, true, -1);
     return 0;
 }
 

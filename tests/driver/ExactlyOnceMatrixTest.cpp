@@ -47,6 +47,9 @@ const TCommand kCommands[] = {
     // The session read after the close (the first FF 40 is the shift check before the receipt):
     // the document exists, whatever the link does now.
     {"receipt-after-close", TOperation::Receipt, 0xFF40, 1},
+    // The backlog read (FF 39) comes only after the shift report.
+    {"shift-open-after-report", TOperation::OpenShift, 0xFF39},
+    {"shift-close-after-report", TOperation::CloseShift, 0xFF39},
 };
 
 struct TFaultCase {
