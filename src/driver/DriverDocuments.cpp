@@ -37,12 +37,17 @@ private:
     TDriver& FDriver;
 };
 
+// The key that matches a retried document with its unsettled predecessor: its package's text.
+std::string PackageKey(const pugi::xml_document& APackage) {
+    return fmt::format("{:016x}", std::hash<std::string>{}(XmlDocumentText(APackage)));
+}
+
 }  // namespace
 
 // A receipt and a correction share their frame: the fiscal sign and the address are emptied on
 // entry, the completion cancels what is left open and hands the side channels to the result text.
-// A document whose outcome could not be found out leaves an open question; a receipt with the same
-// package found registered later is answered with that receipt's numbers instead of a new one.
+// A document whose outcome could not be found out leaves an open question; a document with the
+// same package found registered later is answered with that document's numbers instead of a new one.
 std::int32_t TDriver::RunReceiptOperation(const char* AName, bool ACancelAlways, const std::string& APackageKey,
                                           std::int64_t& ACheckNumber, std::int64_t& ASessionNumber,
                                           std::string& AFiscalSign, std::string& AAddressSiteInspections,
@@ -94,8 +99,7 @@ std::int32_t TDriver::RunReceiptOperation(const char* AName, bool ACancelAlways,
 std::int32_t TDriver::ProcessCheck(bool AElectronically, const pugi::xml_document& ACheckPackage,
                                    std::int64_t& ACheckNumber, std::int64_t& ASessionNumber,
                                    std::string& AFiscalSign, std::string& AAddressSiteInspections) {
-    const std::string key = fmt::format("{:016x}", std::hash<std::string>{}(XmlDocumentText(ACheckPackage)));
-    return RunReceiptOperation("ProcessCheck", true, key, ACheckNumber, ASessionNumber, AFiscalSign,
+    return RunReceiptOperation("ProcessCheck", true, PackageKey(ACheckPackage), ACheckNumber, ASessionNumber, AFiscalSign,
                                AAddressSiteInspections, [&](TDocumentEnvironment& env, TReceiptOutputs& out,
                                                             TSideChannels& side) {
                                    return ProcessCheckBody(env, FTaxValues, AElectronically, ACheckPackage, out,
@@ -106,7 +110,7 @@ std::int32_t TDriver::ProcessCheck(bool AElectronically, const pugi::xml_documen
 std::int32_t TDriver::ProcessCorrectionCheck(const pugi::xml_document& ACheckCorrectionPackage,
                                              std::int64_t& ACheckNumber, std::int64_t& ASessionNumber,
                                              std::string& AFiscalSign, std::string& AAddressSiteInspections) {
-    return RunReceiptOperation("ProcessCorrectionCheck", false, {}, ACheckNumber, ASessionNumber, AFiscalSign,
+    return RunReceiptOperation("ProcessCorrectionCheck", false, PackageKey(ACheckCorrectionPackage), ACheckNumber, ASessionNumber, AFiscalSign,
                                AAddressSiteInspections, [&](TDocumentEnvironment& env, TReceiptOutputs& out,
                                                             TSideChannels& side) {
                                    return ProcessCorrectionCheckBody(env, ACheckCorrectionPackage, out, side);

@@ -285,61 +285,68 @@ INSTANTIATE_TEST_SUITE_P(Transports, ExactlyOnceMatrix, ::testing::Values(TSimLi
 namespace fr::test {
 namespace {
 
-// A receipt whose outcome a call could not find out stays an open question in the data folder: a
-// new driver (a restarted host) settles it first (refusing new fiscal documents while it cannot), and the retried receipt with the same package is
-// answered with the registered receipt's numbers instead of printing a second one.
-TEST(OpenDocumentQuestion, SurvivesARestartAndAnswersTheRetriedReceipt) {
-    TTempAppData data;
-    sim::TSimulator sim;
-    sim.SetFiscal(true);
-    sim.OpenShift();
-    const std::uint16_t port = sim.StartTcp(0);
-    auto connect = [&] {
-        auto driver = TBaseDriver::Create<TDriver>();
-        driver->SetSettingValue("PortNumber", TVariant(kTcpPortNumber), true);
-        driver->SetSettingValue("IPAddress", TVariant("127.0.0.1"), true);
-        driver->SetSettingValue("IPPort", TVariant(static_cast<std::int32_t>(port)), true);
-        EXPECT_EQ(driver->Enable(), 0);
-        return driver;
-    };
-    pugi::xml_document doc;
-    LoadXmlDocument(doc, SalePackage(2));
-    const std::string key = fmt::format("{:016x}", std::hash<std::string>{}(XmlDocumentText(doc)));
-    const std::int64_t before = sim.Status().LastDocument;
-    {
-        // The receipt registered while the line was down and the answer never came.
-        auto first = connect();
+// A receipt or a correction whose outcome a call could not find out stays an open question in the
+// data folder: a new driver (a restarted host) settles it first (refusing new fiscal documents
+// while it cannot), and the document retried with the same package is answered with the
+// registered document's numbers instead of printing a second one.
+TEST(OpenDocumentQuestion, SurvivesARestartAndAnswersTheRetriedDocument) {
+    for (const bool correction : {false, true}) {
+        SCOPED_TRACE(correction ? "correction" : "receipt");
+        TTempAppData data;
+        sim::TSimulator sim;
+        sim.SetFiscal(true);
+        sim.OpenShift();
+        const std::uint16_t port = sim.StartTcp(0);
+        auto connect = [&] {
+            auto driver = TBaseDriver::Create<TDriver>();
+            driver->SetSettingValue("PortNumber", TVariant(kTcpPortNumber), true);
+            driver->SetSettingValue("IPAddress", TVariant("127.0.0.1"), true);
+            driver->SetSettingValue("IPPort", TVariant(static_cast<std::int32_t>(port)), true);
+            EXPECT_EQ(driver->Enable(), 0);
+            return driver;
+        };
+        pugi::xml_document doc;
+        LoadXmlDocument(doc, correction ? std::string(kCorrection) : SalePackage(2));
+        const char* operation = correction ? "ProcessCorrectionCheck" : "ProcessCheck";
         std::int64_t number = 0, session = 0;
         std::string sign, site;
-        ASSERT_EQ(first->ProcessCheck(false, doc, number, session, sign, site), 0);
-        first->KeepQuestionOpen("ProcessCheck", before, 2000, key);
+        const auto run = [&](TDriver& ADriver) {
+            return correction ? ADriver.ProcessCorrectionCheck(doc, number, session, sign, site)
+                              : ADriver.ProcessCheck(false, doc, number, session, sign, site);
+        };
+        const std::string key = fmt::format("{:016x}", std::hash<std::string>{}(XmlDocumentText(doc)));
+        const std::int64_t before = sim.Status().LastDocument;
+        {
+            // The document registered while the line was down and the answer never came.
+            auto first = connect();
+            ASSERT_EQ(run(*first), 0);
+            first->KeepQuestionOpen(operation, before, correction ? -1 : 2000, key);
+        }
+        // While the fiscal storage cannot be asked, no fiscal document may take the number in question.
+        TScopedLinkTimings quick(TLinkTimings{30, 20, 100, 500, 4000, 30, 100, 20, 4096, 60});
+        TFault silent;
+        silent.Kind = TFaultKind::Silence;
+        silent.Command = 0xFF01;
+        silent.Count = 0;
+        sim.AddFault(silent);
+        auto second = connect();
+        EXPECT_TRUE(second->QuestionOpen());
+        EXPECT_NE(run(*second), 0);
+        EXPECT_NE(second->LastResultDescription().find("Неизвестно"), std::string::npos);
+        pugi::xml_document out;
+        EXPECT_NE(second->CloseShift("Кассир", "123456789012", session, number, out), 0);
+        sim.ClearFaults();
+        EXPECT_EQ(sim.Documents().size(), static_cast<std::size_t>(before + 1));
+        ASSERT_EQ(run(*second), 0);
+        const auto docs = sim.Documents();
+        ASSERT_EQ(docs.size(), static_cast<std::size_t>(before + 1));  // no second document
+        EXPECT_EQ(number, static_cast<std::int64_t>(docs.back().Number));
+        EXPECT_EQ(sign, std::to_string(docs.back().Sign));
+        EXPECT_FALSE(second->QuestionOpen());
+        // Settled: the same package now makes a new document.
+        ASSERT_EQ(run(*second), 0);
+        EXPECT_EQ(sim.Documents().size(), static_cast<std::size_t>(before + 2));
     }
-    // While the fiscal storage cannot be asked, no fiscal document may take the number in question.
-    TScopedLinkTimings quick(TLinkTimings{30, 20, 100, 500, 4000, 30, 100, 20, 4096, 60});
-    TFault silent;
-    silent.Kind = TFaultKind::Silence;
-    silent.Command = 0xFF01;
-    silent.Count = 0;
-    sim.AddFault(silent);
-    auto second = connect();
-    std::int64_t number = 0, session = 0;
-    std::string sign, site;
-    EXPECT_TRUE(second->QuestionOpen());
-    EXPECT_NE(second->ProcessCheck(false, doc, number, session, sign, site), 0);
-    EXPECT_NE(second->LastResultDescription().find("Неизвестно"), std::string::npos);
-    pugi::xml_document out;
-    EXPECT_NE(second->CloseShift("Кассир", "123456789012", session, number, out), 0);
-    sim.ClearFaults();
-    EXPECT_EQ(sim.Documents().size(), static_cast<std::size_t>(before + 1));
-    ASSERT_EQ(second->ProcessCheck(false, doc, number, session, sign, site), 0);
-    const auto docs = sim.Documents();
-    ASSERT_EQ(docs.size(), static_cast<std::size_t>(before + 1));  // no second receipt
-    EXPECT_EQ(number, static_cast<std::int64_t>(docs.back().Number));
-    EXPECT_EQ(sign, std::to_string(docs.back().Sign));
-    EXPECT_FALSE(second->QuestionOpen());
-    // Settled: the same package now makes a new receipt.
-    ASSERT_EQ(second->ProcessCheck(false, doc, number, session, sign, site), 0);
-    EXPECT_EQ(sim.Documents().size(), static_cast<std::size_t>(before + 2));
 }
 
 }  // namespace
