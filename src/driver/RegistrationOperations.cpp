@@ -2,6 +2,7 @@
 // fiscal-storage operations: registration, change of registration parameters, closing.
 
 #include <exception>
+#include <functional>
 
 #include "driver/ReportOperations.h"
 #include "framework/ErrorCodes.h"
@@ -234,12 +235,16 @@ std::int32_t OperationFNBody(TOperationContext& C, std::uint8_t AOperationType,
     D.UnlockDataOutputMode();
     if (const std::int32_t r = C.CheckPrintState()) return r;
     if (const std::int32_t r = D.SetDateTime(C.Now())) return r;
-    if (AOperationType == opCloseFN) {
-        if (const std::int32_t r = D.FNClose()) return r;
-        if (const std::int32_t r = C.WaitPrintCompletion()) return r;
-        C.CutAfterDocument(false, true, -1);
+    // The reports are fiscal documents: a lost answer is settled by the fiscal storage, and a
+    // failure after the report does not hide it.
+    const auto report = [&](const char* ADocumentName, const std::function<std::int32_t()>& ACommand) {
+        std::int64_t number = 0;
+        if (const std::int32_t r = RunReportCommand(C, "OperationFN", ADocumentName, ACommand, number)) return r;
+        if (ReadAfterReport(C, "OperationFN", number, [&] { return C.WaitPrintCompletion(); }))
+            C.CutAfterDocument(false, true, -1);
         return 0;
-    }
+    };
+    if (AOperationType == opCloseFN) return report("Отчёт о закрытии ФН", [&] { return D.FNClose(); });
     if (AOperationType == opRegistration)
         if (const std::int32_t r = D.FNBeginRegistrationReport(0)) return r;
     if (!TrimText(P.CashierVATIN).empty() && D.SetFNRequisite(1203, Ansi(P.CashierVATIN)) != 0)
@@ -258,16 +263,14 @@ std::int32_t OperationFNBody(TOperationContext& C, std::uint8_t AOperationType,
         if (const std::int32_t r = D.SetFNRequisite(1126, P.SignOfLottery ? TBytes{0x01} : TBytes{})) return r;
     }
     if (const std::int32_t r = D.SetFieldAsByte(kRegTable, kRow, 16, P.AgentBits)) return r;
-    const std::int32_t r =
-        AOperationType == opRegistration
-            ? D.FNBuildRegistrationReport(Ansi(P.VATIN), Ansi(P.KKTNumber), P.TaxBits, P.WorkModeBits)
-            : D.FNBuildReregistrationReport(Ansi(P.VATIN), Ansi(P.KKTNumber), P.TaxBits, P.WorkModeBits,
-                                            P.ReasonCode);
-    if (r != 0) return r;
-    const std::int32_t printed = C.WaitPrintCompletion();
-    if (printed != 0) return printed;
-    C.CutAfterDocument(false, true, -1);
-    return 0;
+    if (AOperationType == opRegistration)
+        return report("Отчёт о регистрации", [&] {
+            return D.FNBuildRegistrationReport(Ansi(P.VATIN), Ansi(P.KKTNumber), P.TaxBits, P.WorkModeBits);
+        });
+    return report("Отчёт об изменении параметров регистрации", [&] {
+        return D.FNBuildReregistrationReport(Ansi(P.VATIN), Ansi(P.KKTNumber), P.TaxBits, P.WorkModeBits,
+                                             P.ReasonCode);
+    });
 }
 
 }  // namespace fr

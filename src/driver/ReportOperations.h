@@ -5,6 +5,7 @@
 // helpers through TOperationContext, so the bodies can be driven by a scripted register too.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include <pugixml.hpp>
@@ -33,6 +34,16 @@ public:
     virtual void KeepQuestionOpen(const std::string& /*AOperation*/, std::int64_t /*ANumberBefore*/) {}
 };
 
+// A report that forms a fiscal storage document (shift, settlements, registration, closing of the
+// fiscal storage): its final command is run so that the host is told the truth, the outcome read
+// back from the fiscal storage when the command ends unclearly. AReportNumber: the report's number
+// once it is registered.
+std::int32_t RunReportCommand(TOperationContext& C, const char* AOperation, const char* ADocumentName,
+                              const std::function<std::int32_t()>& ACommand, std::int64_t& AReportNumber);
+// After a registered report: AReads (print wait and queries) again on a fresh link after a link
+// failure; what still fails is logged with AReportNumber. True when every read succeeded.
+bool ReadAfterReport(TOperationContext& C, const char* AOperation, std::int64_t AReportNumber,
+                     const std::function<std::int32_t()>& AReads);
 
 // ---- shifts, cash and reports ----
 std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName, const std::string& ACashierVATIN,

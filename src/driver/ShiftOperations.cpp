@@ -84,10 +84,13 @@ std::int32_t PrepareForDocument(TOperationContext& C) {
     return C.Device().CancelReceipt();
 }
 
-// A shift report is a fiscal document: its final command is run so that the host is told the
-// truth. AReportNumber: the report's number in the fiscal storage once it is registered.
-std::int32_t RunShiftReport(TOperationContext& C, const char* AOperation, const char* ADocumentName,
-                            const std::function<std::int32_t()>& ACommand, std::int64_t& AReportNumber) {
+// The cash in the till (money register 241) in kopecks.
+constexpr std::uint8_t kCashInTillRegister = 241;
+
+}  // namespace
+
+std::int32_t RunReportCommand(TOperationContext& C, const char* AOperation, const char* ADocumentName,
+                              const std::function<std::int32_t()>& ACommand, std::int64_t& AReportNumber) {
     TFinalCommand final;
     final.DocumentName = ADocumentName;
     final.AnswerHasNumbers = false;
@@ -100,11 +103,10 @@ std::int32_t RunShiftReport(TOperationContext& C, const char* AOperation, const 
     return r;
 }
 
-// The reads after a registered shift report only fill the outputs. A link failure there is
-// retried once on a fresh link; what still fails is logged, not answered: the shift did change,
-// and a failure would hide its report. True when every read succeeded.
-bool ReadAfterShiftReport(TOperationContext& C, const char* AOperation, std::int64_t AReportNumber,
-                          const std::function<std::int32_t()>& AReads) {
+// What is still read once the register has made the report only fills the outputs: what fails
+// is logged, not answered, for a failure would hide the report.
+bool ReadAfterReport(TOperationContext& C, const char* AOperation, std::int64_t AReportNumber,
+                     const std::function<std::int32_t()>& AReads) {
     std::int32_t r = AReads();
     if (r != 0 && !IsPlainRefusal(r)) {
         r = C.Reconnect();
@@ -118,11 +120,6 @@ bool ReadAfterShiftReport(TOperationContext& C, const char* AOperation, std::int
                  TLog::mtError);
     return false;
 }
-
-// The cash in the till (money register 241) in kopecks.
-constexpr std::uint8_t kCashInTillRegister = 241;
-
-}  // namespace
 
 std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName, const std::string& ACashierVATIN,
                            std::int64_t& ASessionNumber, std::int64_t& ADocumentNumber,
@@ -139,7 +136,7 @@ std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName
     if (const std::int32_t r = C.CheckPrintState()) return r;
     if (const std::int32_t r = D.CancelReceipt()) return r;
     std::int64_t report = 0;
-    if (const std::int32_t r = RunShiftReport(
+    if (const std::int32_t r = RunReportCommand(
             C, "OpenShift", "Отчёт об открытии смены",
             [&] { return D.OpenDay(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN)); }, report))
         return r;
@@ -147,7 +144,7 @@ std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName
     ASessionNumber = sessionNumber + 1;
     ADocumentNumber = report;
     pugi::xml_node params = NewOutputDocument(AOutputParameters, "OutputParameters");
-    const bool read = ReadAfterShiftReport(C, "OpenShift", report, [&]() -> std::int32_t {
+    const bool read = ReadAfterReport(C, "OpenShift", report, [&]() -> std::int32_t {
         if (const std::int32_t r = C.WaitPrintCompletion()) return r;
         if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, receiptNumber)) return r;
         TBacklog backlog;
@@ -174,7 +171,7 @@ std::int32_t CloseShiftBody(TOperationContext& C, const std::string& ACashierNam
     std::int64_t checks = 0;
     if (const std::int32_t r = ReadReceiptCount(D, checks)) return r;
     std::int64_t report = 0;
-    if (const std::int32_t r = RunShiftReport(
+    if (const std::int32_t r = RunReportCommand(
             C, "CloseShift", "Отчёт о закрытии смены",
             [&] { return D.ZReport(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN)); }, report))
         return r;
@@ -182,7 +179,7 @@ std::int32_t CloseShiftBody(TOperationContext& C, const std::string& ACashierNam
     ASessionNumber = 0;
     NewOutputDocument(AOutputParameters, "OutputParameters")
         .append_attribute("NumberOfChecks") = std::to_string(checks).c_str();
-    const bool read = ReadAfterShiftReport(C, "CloseShift", report, [&]() -> std::int32_t {
+    const bool read = ReadAfterReport(C, "CloseShift", report, [&]() -> std::int32_t {
         if (const std::int32_t r = C.WaitPrintCompletion()) return r;
         std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
         if (const std::int32_t r = D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ADocumentNumber))
@@ -257,14 +254,14 @@ std::int32_t ReportCurrentStatusOfSettlementsBody(TOperationContext& C, const st
     std::int64_t sessionNumber = 0, receiptNumber = 0;
     if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
     std::int64_t report = 0;
-    if (const std::int32_t r = RunShiftReport(
+    if (const std::int32_t r = RunReportCommand(
             C, "ReportCurrentStatusOfSettlements", "Отчёт о состоянии расчётов",
             [&] { return D.CalculationStateReport(OemCashier(ACashierName), Utf8ToSingleByte(ACashierVATIN)); },
             report))
         return r;
     NewOutputDocument(AOutputParameters, "OutputParameters")
         .append_attribute("NumberOfChecks") = std::to_string(checks).c_str();
-    const bool read = ReadAfterShiftReport(C, "ReportCurrentStatusOfSettlements", report, [&]() -> std::int32_t {
+    const bool read = ReadAfterReport(C, "ReportCurrentStatusOfSettlements", report, [&]() -> std::int32_t {
         if (const std::int32_t r = C.WaitPrintCompletion()) return r;
         if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
         TBacklog backlog;

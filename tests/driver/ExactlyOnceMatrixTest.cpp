@@ -276,6 +276,68 @@ TEST_P(ExactlyOnceMatrix, EveryDocumentOnceAndReportedTruthfully) {
                 SimLinkName(link), cases, firstCallDone, slowestMs, slowest.c_str(), retried.c_str());
 }
 
+// The fiscal storage's own reports (registration, change of parameters, closing) under every
+// fault of their final command: the report is made once, and success is told exactly when it was.
+TEST_P(ExactlyOnceMatrix, FiscalStorageReportsOnceAndReportedTruthfully) {
+    struct TReport {
+        const char* Name;
+        std::uint8_t Operation;
+        std::uint16_t Code, DocumentType;
+    };
+    static const TReport kReports[] = {
+        {"registration", 1, 0xFF06, 1}, {"change-of-parameters", 2, 0xFF34, 11}, {"fn-close", 3, 0xFF3E, 6}};
+    constexpr const char* kParameters = R"(<Parameters CashierName="Петров" KKTNumber="0000000001012345"
+        VATIN="7700000000" OrganizationName="ООО Ёлка" TaxVariant="0" ReasonCode="4"/>)";
+    TLinkTimings quick;
+    quick.HandshakeTimeoutMs = 30;
+    quick.InterByteTimeoutMs = 20;
+    quick.PerByteTotalTimeoutMs = 100;
+    quick.ReceiveTimeoutMs = 30;
+    quick.InquiryBudgetMs = 150;
+    quick.ResendWaitMs = 20;
+    quick.CommandTimeoutCapMs = kCommandMs;
+    TScopedLinkTimings timings(quick);
+    TLog::SetLogLevel(0);
+    const TSimLink link = GetParam();
+    for (const TReport& report : kReports) {
+        for (const TFaultCase& fault : kFaults) {
+            if (link == TSimLink::Pty && fault.LoseOnReconnect) continue;
+            SCOPED_TRACE(fmt::format("{} {} {}", SimLinkName(link), report.Name, fault.Name));
+            TMatrixCase c(link, kCommands[0]);
+            c.Sim.SetFiscal(report.Operation != 1);
+            ASSERT_TRUE(c.Prepare());
+            if (c.Sim.Status().ShiftOpen) {
+                std::int64_t session = 0, number = 0;
+                pugi::xml_document out;
+                ASSERT_EQ(c.Driver->CloseShift("Кассир", "", session, number, out), 0);
+            }
+            c.Sim.SetLinkBehaviour({!fault.ResendAtEnq, !fault.LoseOnReconnect});
+            TFault f;
+            f.Kind = fault.Kind;
+            f.Command = report.Code;
+            f.DelayMs = fault.DelayMs;
+            f.Code = fault.RefuseCode;
+            c.Sim.AddFault(f);
+            pugi::xml_document in;
+            LoadXmlDocument(in, kParameters);
+            const std::size_t before = c.Sim.Documents().size();
+            const std::int32_t first = c.Driver->OperationFN(report.Operation, in);
+            const auto made = [&] {
+                std::size_t n = 0;
+                const auto docs = c.Sim.Documents();
+                for (std::size_t i = before; i < docs.size(); ++i) n += docs[i].Type == report.DocumentType;
+                return n;
+            };
+            EXPECT_LE(made(), 1u);
+            EXPECT_EQ(first == 0, made() == 1u) << first << " " << c.Driver->LastResultDescription();
+            if (first == 0) continue;
+            c.Sim.ClearFaults();
+            EXPECT_EQ(c.Driver->OperationFN(report.Operation, in), 0) << c.Driver->LastResultDescription();
+            EXPECT_EQ(made(), 1u);
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, ExactlyOnceMatrix, ::testing::Values(TSimLink::Tcp, TSimLink::Pty),
                          [](const auto& info) { return std::string(SimLinkName(info.param)); });
 

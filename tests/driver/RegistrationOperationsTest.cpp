@@ -165,6 +165,7 @@ TEST_F(RegistrationOperationsTest, RefusalsSendNothing) {
 TEST_F(RegistrationOperationsTest, ClosingTheFNSetsTheClockAndClosesIgnoringTheAttributes) {
     ExpectUnlockIdle();
     ExpectSetClock();
+    ExpectFNStatus(0x03, 0, 9);  // the last document before the report
     Link.ExpectIdle();
     Link.Expect({0xFF, 0x3E}, TBytes{}, Ok(), kFNCloseTimeout);
     EXPECT_EQ(OperationFNBody(Context, 3, Parse("<Anything CashierVATIN=\"bad\"/>")), 0);
