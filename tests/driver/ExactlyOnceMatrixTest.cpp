@@ -218,9 +218,8 @@ bool Registered(const TMatrixCase& C, const TCommand& ACommand, const TOutcome& 
     return count == 1;
 }
 
-class ExactlyOnceMatrix : public ::testing::TestWithParam<TSimLink> {};
-
-TEST_P(ExactlyOnceMatrix, EveryDocumentOnceAndReportedTruthfully) {
+// Link time constants short enough for a matrix of faults.
+TLinkTimings QuickTimings() {
     TLinkTimings quick;
     quick.HandshakeTimeoutMs = 30;
     quick.InterByteTimeoutMs = 20;
@@ -229,7 +228,13 @@ TEST_P(ExactlyOnceMatrix, EveryDocumentOnceAndReportedTruthfully) {
     quick.InquiryBudgetMs = 150;
     quick.ResendWaitMs = 20;
     quick.CommandTimeoutCapMs = kCommandMs;
-    TScopedLinkTimings timings(quick);
+    return quick;
+}
+
+class ExactlyOnceMatrix : public ::testing::TestWithParam<TSimLink> {};
+
+TEST_P(ExactlyOnceMatrix, EveryDocumentOnceAndReportedTruthfully) {
+    TScopedLinkTimings timings(QuickTimings());
     TLog::SetLogLevel(0);
     const TSimLink link = GetParam();
     int cases = 0, firstCallDone = 0;
@@ -288,15 +293,7 @@ TEST_P(ExactlyOnceMatrix, FiscalStorageReportsOnceAndReportedTruthfully) {
         {"registration", 1, 0xFF06, 1}, {"change-of-parameters", 2, 0xFF34, 11}, {"fn-close", 3, 0xFF3E, 6}};
     constexpr const char* kParameters = R"(<Parameters CashierName="Петров" KKTNumber="0000000001012345"
         VATIN="7700000000" OrganizationName="ООО Ёлка" TaxVariant="0" ReasonCode="4"/>)";
-    TLinkTimings quick;
-    quick.HandshakeTimeoutMs = 30;
-    quick.InterByteTimeoutMs = 20;
-    quick.PerByteTotalTimeoutMs = 100;
-    quick.ReceiveTimeoutMs = 30;
-    quick.InquiryBudgetMs = 150;
-    quick.ResendWaitMs = 20;
-    quick.CommandTimeoutCapMs = kCommandMs;
-    TScopedLinkTimings timings(quick);
+    TScopedLinkTimings timings(QuickTimings());
     TLog::SetLogLevel(0);
     const TSimLink link = GetParam();
     for (const TReport& report : kReports) {
