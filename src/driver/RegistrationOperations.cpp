@@ -238,11 +238,8 @@ std::int32_t OperationFNBody(TOperationContext& C, std::uint8_t AOperationType,
     // The reports are fiscal documents: a lost answer is settled by the fiscal storage, and a
     // failure after the report does not hide it.
     const auto report = [&](const char* ADocumentName, const std::function<std::int32_t()>& ACommand) {
-        std::int64_t number = 0;
-        if (const std::int32_t r = RunReportCommand(C, "OperationFN", ADocumentName, ACommand, number)) return r;
-        if (ReadAfterReport(C, "OperationFN", number, [&] { return C.WaitPrintCompletion(); }))
-            C.CutAfterDocument(false, true, -1);
-        return 0;
+        return RunReport(C, "OperationFN", ADocumentName, ACommand,
+                         [&](std::int64_t) { return C.WaitPrintCompletion(); });
     };
     if (AOperationType == opCloseFN) return report("Отчёт о закрытии ФН", [&] { return D.FNClose(); });
     if (AOperationType == opRegistration)

@@ -35,15 +35,13 @@ public:
 };
 
 // A report that forms a fiscal storage document (shift, settlements, registration, closing of the
-// fiscal storage): its final command is run so that the host is told the truth, the outcome read
-// back from the fiscal storage when the command ends unclearly. AReportNumber: the report's number
-// once it is registered.
-std::int32_t RunReportCommand(TOperationContext& C, const char* AOperation, const char* ADocumentName,
-                              const std::function<std::int32_t()>& ACommand, std::int64_t& AReportNumber);
-// After a registered report: AReads (print wait and queries) again on a fresh link after a link
-// failure; what still fails is logged with AReportNumber. True when every read succeeded.
-bool ReadAfterReport(TOperationContext& C, const char* AOperation, std::int64_t AReportNumber,
-                     const std::function<std::int32_t()>& AReads);
+// fiscal storage). ACommand is run as the final command, so that the host is told the truth: the
+// outcome is read back from the fiscal storage when it ends unclearly. Once the report exists,
+// AReads (print wait and the queries that fill the outputs) gets its number; a failure there is
+// logged and the call still succeeds, after one more try on a fresh link for a link failure.
+std::int32_t RunReport(TOperationContext& C, const char* AOperation, const char* ADocumentName,
+                       const std::function<std::int32_t()>& ACommand,
+                       const std::function<std::int32_t(std::int64_t)>& AReads);
 
 // ---- shifts, cash and reports ----
 std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName, const std::string& ACashierVATIN,

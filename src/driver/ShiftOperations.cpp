@@ -67,6 +67,24 @@ void BuildShiftReportDocument(pugi::xml_document& ADoc, std::int64_t AChecks, st
     AddBacklog(params, ABacklog);
 }
 
+// What a shift report's output parameters hold before anything is read after the report.
+void StartShiftReportDocument(pugi::xml_document& ADoc, std::int64_t AChecks) {
+    NewOutputDocument(ADoc, "OutputParameters").append_attribute("NumberOfChecks") = std::to_string(AChecks).c_str();
+}
+
+// The session and the backlog read after a shift report, and its output parameters built from them.
+std::int32_t ReadShiftReportDocument(TDevice& D, std::int64_t AChecks, std::int64_t& ASessionNumber,
+                                     pugi::xml_document& ADoc) {
+    std::uint8_t sessionState = 0;
+    std::int64_t receiptNumber = 0;
+    if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, receiptNumber)) return r;
+    TBacklog backlog;
+    if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
+        return r;
+    BuildShiftReportDocument(ADoc, AChecks, receiptNumber, backlog);
+    return 0;
+}
+
 std::int32_t ReadReceiptCount(TDevice& D, std::int64_t& ACount) {
     ACount = 0;
     for (std::uint8_t reg : kReceiptCountRegisters) {
@@ -89,36 +107,36 @@ constexpr std::uint8_t kCashInTillRegister = 241;
 
 }  // namespace
 
-std::int32_t RunReportCommand(TOperationContext& C, const char* AOperation, const char* ADocumentName,
-                              const std::function<std::int32_t()>& ACommand, std::int64_t& AReportNumber) {
+std::int32_t RunReport(TOperationContext& C, const char* AOperation, const char* ADocumentName,
+                       const std::function<std::int32_t()>& ACommand,
+                       const std::function<std::int32_t(std::int64_t)>& AReads) {
     TFinalCommand final;
     final.DocumentName = ADocumentName;
     final.AnswerHasNumbers = false;
     final.Reconnect = [&] { return C.Reconnect(); };
     final.Close = [&](std::string&, std::int64_t&) { return ACommand(); };
-    const std::int32_t r = RunFinalCommand(C.Device(), final);
+    std::int32_t r = RunFinalCommand(C.Device(), final);
     if (!final.Text.empty()) C.Note(final.Text);
     if (final.Unknown) C.KeepQuestionOpen(AOperation, final.NumberBefore);
-    if (r == 0) AReportNumber = final.Recovered ? final.Number : final.NumberBefore + 1;
-    return r;
-}
-
-// What is still read once the register has made the report only fills the outputs: what fails
-// is logged, not answered, for a failure would hide the report.
-bool ReadAfterReport(TOperationContext& C, const char* AOperation, std::int64_t AReportNumber,
-                     const std::function<std::int32_t()>& AReads) {
-    std::int32_t r = AReads();
+    if (r != 0) return r;
+    const std::int64_t number = final.Recovered ? final.Number : final.NumberBefore + 1;
+    // The reads only fill the outputs: a failure there is logged, not answered, for it would hide
+    // the report. Over TCP a link failure may have taken the connection: once more on a fresh one.
+    r = AReads(number);
     if (r != 0 && !IsPlainRefusal(r)) {
         r = C.Reconnect();
-        if (r == 0) r = AReads();
+        if (r == 0) r = AReads(number);
     }
-    if (r == 0) return true;
+    if (r == 0) {
+        C.CutAfterDocument(false, true, -1);
+        return 0;
+    }
     TLog::Append("TDriver",
                  fmt::format("WARNING: {}: the register made the report (ФД {}) but a later step failed with [{}]; "
                              "reported as done",
-                             AOperation, AReportNumber, r),
+                             AOperation, number, r),
                  TLog::mtError);
-    return false;
+    return 0;
 }
 
 std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName, const std::string& ACashierVATIN,
@@ -135,32 +153,31 @@ std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName
     if (dayState == kShiftExpired) return kResultShiftExpired;
     if (const std::int32_t r = C.CheckPrintState()) return r;
     if (const std::int32_t r = D.CancelReceipt()) return r;
-    std::int64_t report = 0;
-    if (const std::int32_t r = RunReportCommand(
-            C, "OpenShift", "Отчёт об открытии смены",
-            [&] { return D.OpenDay(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN)); }, report))
-        return r;
-    // Shift numbers follow one another: the values stand when the reads below fail.
-    ASessionNumber = sessionNumber + 1;
-    ADocumentNumber = report;
-    pugi::xml_node params = NewOutputDocument(AOutputParameters, "OutputParameters");
-    const bool read = ReadAfterReport(C, "OpenShift", report, [&]() -> std::int32_t {
-        if (const std::int32_t r = C.WaitPrintCompletion()) return r;
-        if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, receiptNumber)) return r;
-        TBacklog backlog;
-        if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
-            return r;
-        std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
-        if (const std::int32_t r = D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ADocumentNumber))
-            return r;
-        params.append_attribute("UrgentReplacementFN") = BoolText(warnings & kWarnUrgentReplacement);
-        params.append_attribute("ResourcesExhaustionFN") = BoolText(warnings & kWarnResourcesExhaustion);
-        params.append_attribute("MemoryOverflowFN") = BoolText(warnings & kWarnMemoryOverflow);
-        params.append_attribute("OFDTimeout") = BoolText(warnings & kWarnOFDTimeout);
-        return 0;
-    });
-    if (read) C.CutAfterDocument(false, true, -1);
-    return 0;
+    return RunReport(
+        C, "OpenShift", "Отчёт об открытии смены",
+        [&] { return D.OpenDay(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN)); },
+        [&](std::int64_t AReport) -> std::int32_t {
+            // Shift numbers follow one another: the values stand when a read below fails.
+            ASessionNumber = sessionNumber + 1;
+            ADocumentNumber = AReport;
+            pugi::xml_node params = NewOutputDocument(AOutputParameters, "OutputParameters");
+            if (const std::int32_t r = C.WaitPrintCompletion()) return r;
+            if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, receiptNumber))
+                return r;
+            TBacklog backlog;
+            if (const std::int32_t r =
+                    D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
+                return r;
+            std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
+            if (const std::int32_t r =
+                    D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ADocumentNumber))
+                return r;
+            params.append_attribute("UrgentReplacementFN") = BoolText(warnings & kWarnUrgentReplacement);
+            params.append_attribute("ResourcesExhaustionFN") = BoolText(warnings & kWarnResourcesExhaustion);
+            params.append_attribute("MemoryOverflowFN") = BoolText(warnings & kWarnMemoryOverflow);
+            params.append_attribute("OFDTimeout") = BoolText(warnings & kWarnOFDTimeout);
+            return 0;
+        });
 }
 
 std::int32_t CloseShiftBody(TOperationContext& C, const std::string& ACashierName, const std::string& ACashierVATIN,
@@ -170,31 +187,20 @@ std::int32_t CloseShiftBody(TOperationContext& C, const std::string& ACashierNam
     if (const std::int32_t r = PrepareForDocument(C)) return r;
     std::int64_t checks = 0;
     if (const std::int32_t r = ReadReceiptCount(D, checks)) return r;
-    std::int64_t report = 0;
-    if (const std::int32_t r = RunReportCommand(
-            C, "CloseShift", "Отчёт о закрытии смены",
-            [&] { return D.ZReport(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN)); }, report))
-        return r;
-    ADocumentNumber = report;
-    ASessionNumber = 0;
-    NewOutputDocument(AOutputParameters, "OutputParameters")
-        .append_attribute("NumberOfChecks") = std::to_string(checks).c_str();
-    const bool read = ReadAfterReport(C, "CloseShift", report, [&]() -> std::int32_t {
-        if (const std::int32_t r = C.WaitPrintCompletion()) return r;
-        std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
-        if (const std::int32_t r = D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ADocumentNumber))
-            return r;
-        std::uint8_t sessionState = 0;
-        std::int64_t receiptNumber = 0;
-        if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, receiptNumber)) return r;
-        TBacklog backlog;
-        if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
-            return r;
-        BuildShiftReportDocument(AOutputParameters, checks, receiptNumber, backlog);
-        return 0;
-    });
-    if (read) C.CutAfterDocument(false, true, -1);
-    return 0;
+    return RunReport(
+        C, "CloseShift", "Отчёт о закрытии смены",
+        [&] { return D.ZReport(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN)); },
+        [&](std::int64_t AReport) -> std::int32_t {
+            ADocumentNumber = AReport;
+            ASessionNumber = 0;
+            StartShiftReportDocument(AOutputParameters, checks);
+            if (const std::int32_t r = C.WaitPrintCompletion()) return r;
+            std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
+            if (const std::int32_t r =
+                    D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ADocumentNumber))
+                return r;
+            return ReadShiftReportDocument(D, checks, ASessionNumber, AOutputParameters);
+        });
 }
 
 // Cash in and out are not fiscal documents: an unclear end is resolved by the cash in the till.
@@ -253,25 +259,14 @@ std::int32_t ReportCurrentStatusOfSettlementsBody(TOperationContext& C, const st
     std::uint8_t sessionState = 0;
     std::int64_t sessionNumber = 0, receiptNumber = 0;
     if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
-    std::int64_t report = 0;
-    if (const std::int32_t r = RunReportCommand(
-            C, "ReportCurrentStatusOfSettlements", "Отчёт о состоянии расчётов",
-            [&] { return D.CalculationStateReport(OemCashier(ACashierName), Utf8ToSingleByte(ACashierVATIN)); },
-            report))
-        return r;
-    NewOutputDocument(AOutputParameters, "OutputParameters")
-        .append_attribute("NumberOfChecks") = std::to_string(checks).c_str();
-    const bool read = ReadAfterReport(C, "ReportCurrentStatusOfSettlements", report, [&]() -> std::int32_t {
-        if (const std::int32_t r = C.WaitPrintCompletion()) return r;
-        if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
-        TBacklog backlog;
-        if (const std::int32_t r = D.GetFNInfoExchangeStatus(backlog.Count, backlog.FirstNumber, backlog.FirstDateTime))
-            return r;
-        BuildShiftReportDocument(AOutputParameters, checks, receiptNumber, backlog);
-        return 0;
-    });
-    if (read) C.CutAfterDocument(false, true, -1);
-    return 0;
+    return RunReport(
+        C, "ReportCurrentStatusOfSettlements", "Отчёт о состоянии расчётов",
+        [&] { return D.CalculationStateReport(OemCashier(ACashierName), Utf8ToSingleByte(ACashierVATIN)); },
+        [&](std::int64_t) -> std::int32_t {
+            StartShiftReportDocument(AOutputParameters, checks);
+            if (const std::int32_t r = C.WaitPrintCompletion()) return r;
+            return ReadShiftReportDocument(D, checks, sessionNumber, AOutputParameters);
+        });
 }
 
 std::int32_t OpenCashDrawerBody(TOperationContext& C) { return C.Device().OpenDrawer(); }
