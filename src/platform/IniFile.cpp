@@ -58,7 +58,10 @@ void TIniFile::SetText(std::string_view AText) {
         }
         const auto eq = line.find('=');
         if (!line.empty() && line.front() != ';' && eq != std::string_view::npos && eq > 0) {
-            const std::string_view key = TrimBlanks(line.substr(0, eq));
+            // A byte-order mark behind leading blanks is no part of the key either: written back
+            // at the start of the file, it would be dropped by the next read.
+            std::string_view key = TrimBlanks(line.substr(0, eq));
+            while (key.substr(0, 3) == "\xEF\xBB\xBF") key = TrimBlanks(key.substr(3));
             if (!key.empty()) {
                 target->push_back({std::string(key), UnquoteValue(line.substr(eq + 1)), {}});
                 continue;

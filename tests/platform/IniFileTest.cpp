@@ -58,6 +58,9 @@ TEST(IniFileTest, RepeatedByteOrderMarksAndLineEndCRsAreDroppedSoTheTextIsStable
     TIniFile ini("unused");
     ini.SetText("\xEF\xBB\xBF\xEF\xBB\xBFkey=1\n[SETTINGS]\nA=2\r\r\njunk\r\r\r\n");
     EXPECT_EQ(ini.Text(), "key=1\n[SETTINGS]\nA=2\njunk\n");
+    // Marks behind a blank, where the file's own mark is not looked for.
+    ini.SetText(" \xEF\xBB\xBF \xEF\xBB\xBFkey=1\n");
+    EXPECT_EQ(ini.Text(), "key=1\n");
 }
 
 TEST(IniFileTest, ValuesWithSurroundingBlanksOrQuotesSurviveARoundTrip) {
