@@ -14,13 +14,23 @@ std::string_view TrimBlanks(std::string_view s) {
     return s;
 }
 
-// Values with surrounding blanks or surrounding quotes are quoted, so they read back unchanged.
+// Values with surrounding blanks (a CR at the end too) or surrounding quotes are quoted, so they
+// read back unchanged.
 std::string QuoteValue(std::string_view v) {
     if (v.empty()) return {};
-    const bool blanks = v.front() == ' ' || v.front() == '\t' || v.back() == ' ' || v.back() == '\t';
+    const bool blanks =
+        v.front() == ' ' || v.front() == '\t' || v.back() == ' ' || v.back() == '\t' || v.back() == '\r';
     const bool quoted = v.size() >= 2 && v.front() == '"' && v.back() == '"';
     if (blanks || quoted) return "\"" + std::string(v) + "\"";
     return std::string(v);
+}
+
+// A key line as written. One that starts with '[' and ends with ']' would read back as a section:
+// its value is quoted then.
+std::string KeyLine(const std::string& AKey, const std::string& AValue) {
+    const std::string line = AKey + "=" + QuoteValue(AValue);
+    if (line.front() == '[' && line.back() == ']') return AKey + "=\"" + AValue + "\"";
+    return line;
 }
 
 std::string UnquoteValue(std::string_view v) {
@@ -50,7 +60,10 @@ void TIniFile::SetText(std::string_view AText) {
         AText = eol == std::string_view::npos ? std::string_view() : AText.substr(eol + 1);
         // Every trailing CR: a line kept as read would otherwise lose one at each save.
         while (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-        const std::string_view line = TrimBlanks(raw);
+        std::string_view line = TrimBlanks(raw);
+        // Nor is a mark behind leading blanks part of a section or a key: written back at the
+        // start of the file, it would be dropped by the next read.
+        while (line.substr(0, 3) == "\xEF\xBB\xBF") line = TrimBlanks(line.substr(3));
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
             FSections.push_back({std::string(TrimBlanks(line.substr(1, line.size() - 2))), {}});
             target = &FSections.back().Lines;
@@ -58,10 +71,7 @@ void TIniFile::SetText(std::string_view AText) {
         }
         const auto eq = line.find('=');
         if (!line.empty() && line.front() != ';' && eq != std::string_view::npos && eq > 0) {
-            // A byte-order mark behind leading blanks is no part of the key either: written back
-            // at the start of the file, it would be dropped by the next read.
-            std::string_view key = TrimBlanks(line.substr(0, eq));
-            while (key.substr(0, 3) == "\xEF\xBB\xBF") key = TrimBlanks(key.substr(3));
+            const std::string_view key = TrimBlanks(line.substr(0, eq));
             if (!key.empty()) {
                 target->push_back({std::string(key), UnquoteValue(line.substr(eq + 1)), {}});
                 continue;
@@ -116,7 +126,7 @@ void TIniFile::WriteString(std::string_view ASection, std::string_view AKey, std
 std::string TIniFile::Text() const {
     std::string out;
     auto emit = [&out](const std::vector<TLine>& lines) {
-        for (const auto& l : lines) out += (l.Key.empty() ? l.Raw : l.Key + "=" + QuoteValue(l.Value)) + "\n";
+        for (const auto& l : lines) out += (l.Key.empty() ? l.Raw : KeyLine(l.Key, l.Value)) + "\n";
     };
     emit(FHead);
     for (const auto& s : FSections) {

@@ -58,9 +58,38 @@ TEST(IniFileTest, RepeatedByteOrderMarksAndLineEndCRsAreDroppedSoTheTextIsStable
     TIniFile ini("unused");
     ini.SetText("\xEF\xBB\xBF\xEF\xBB\xBFkey=1\n[SETTINGS]\nA=2\r\r\njunk\r\r\r\n");
     EXPECT_EQ(ini.Text(), "key=1\n[SETTINGS]\nA=2\njunk\n");
-    // Marks behind a blank, where the file's own mark is not looked for.
-    ini.SetText(" \xEF\xBB\xBF \xEF\xBB\xBFkey=1\n");
-    EXPECT_EQ(ini.Text(), "key=1\n");
+}
+
+// Texts whose first writing used to read back as something else: each is written, read again and
+// must give the same text and the same value.
+TEST(IniFileTest, WrittenTextReadsBackToItself) {
+    const struct {
+        const char* Input;
+        const char* Text;
+        const char* Section;
+        const char* Key;
+        const char* Value;
+    } rows[] = {
+        // Marks behind a blank, where the file's own mark is not looked for.
+        {" \xEF\xBB\xBF \xEF\xBB\xBFkey=1\n", "key=1\n", "", "key", "1"},
+        {" \xEF\xBB\xBF[S]\nA=1\n", "[S]\nA=1\n", "S", "A", "1"},
+        // A key line in brackets would read back as a section.
+        {"[S]\n[k=\"v]\"\n", "[S]\n[k=\"v]\"\n", "S", "[k", "v]"},
+        // A CR ending a quoted value would be cut off as a line end.
+        {"[S]\nk=\"v\r\"\n", "[S]\nk=\"v\r\"\n", "S", "k", "v\r"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Input);
+        TIniFile ini("unused");
+        ini.SetText(row.Input);
+        EXPECT_EQ(ini.Text(), row.Text);
+        TIniFile again("unused");
+        again.SetText(ini.Text());
+        EXPECT_EQ(again.Text(), ini.Text());
+        if (*row.Section) {
+            EXPECT_EQ(again.ReadString(row.Section, row.Key), row.Value);
+        }
+    }
 }
 
 TEST(IniFileTest, ValuesWithSurroundingBlanksOrQuotesSurviveARoundTrip) {
