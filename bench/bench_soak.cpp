@@ -31,6 +31,7 @@
 #include <nlohmann/json.hpp>
 
 #include "addin/AddInObject.h"
+#include "addin/HostCall.h"
 #include "core/Simulator.h"
 #include "driver/Driver.h"
 #include "framework/Log.h"
@@ -97,22 +98,6 @@ int OpenDescriptors() {
     return n;
 }
 
-const char* KindName(sim::TFaultKind k) {
-    switch (k) {
-        case sim::TFaultKind::Silence: return "silence";
-        case sim::TFaultKind::Nak: return "nak";
-        case sim::TFaultKind::BadCheck: return "badcheck";
-        case sim::TFaultKind::NoAck: return "noack";
-        case sim::TFaultKind::Uncollected: return "uncollected";
-        case sim::TFaultKind::Split: return "split";
-        case sim::TFaultKind::Delay: return "delay";
-        case sim::TFaultKind::Disconnect: return "disconnect";
-        case sim::TFaultKind::Refuse: return "refuse";
-        case sim::TFaultKind::DropAfterExecute: return "drop";
-    }
-    return "?";
-}
-
 // Position names carry the receipt and the position: "R0001234-P2" (one digit: the TLV that
 // follows the name may begin with a digit).
 std::string PositionName(int AReceipt, int APosition) {
@@ -140,11 +125,7 @@ public:
     int Run();
 
 private:
-    struct TCall {
-        bool Ok = false;
-        std::int32_t Code = 0;
-        std::string Text;
-    };
+    using TCall = test::THostCall;
 
     TCall Call(std::u16string_view AMethod, TParams& AParams);
     // A host call with a fault armed for the frame the fault rate picks.
@@ -179,23 +160,7 @@ private:
 };
 
 TSoak::TCall TSoak::Call(std::u16string_view AMethod, TParams& AParams) {
-    std::int32_t n = -1;
-    FObject->FindMethod(AMethod, n);
-    TVariant ret;
-    TCall c;
-    if (FObject->CallAsFunc(n, ret, AParams) != S_OK) {
-        c.Code = -1;
-        c.Text = "the call itself failed";
-        return c;
-    }
-    c.Ok = ret == TVariant(true);
-    FObject->FindMethod(u"GetLastError", n);
-    TParams error(1);
-    TVariant code;
-    FObject->CallAsFunc(n, code, error);
-    c.Code = code.AsInt();
-    c.Text = error[0].AsString();
-    return c;
+    return test::CallHost(*FObject, AMethod, AParams);
 }
 
 void TSoak::ArmFault() {
@@ -227,7 +192,7 @@ TSoak::TCall TSoak::FaultyCall(std::u16string_view AMethod, TParams& AParams) {
     if (!armed.empty()) {
         if (left.empty()) {
             ++FFaultsMet;
-            ++FFaults[KindName(armed.front().Kind)];
+            ++FFaults[sim::FaultKindName(armed.front().Kind)];
             FCountdown = 0;
         } else {
             FCountdown -= FSim.Status().Commands - before;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
+#include "addin/HostCall.h"
 #include "addin/AddInObject.h"
 #include "core/Simulator.h"
 #include "driver/Driver.h"
@@ -63,28 +64,7 @@ protected:
 fuzz::TInstantClock gClock;
 std::unique_ptr<TAddInObject> gObject;
 
-struct TOutcome {
-    HRESULT Result = S_FALSE;
-    bool Ok = false;
-    std::int32_t Code = -1;
-    std::string Text;
-};
-
-TOutcome Call(std::u16string_view AMethod, TParams& AParams) {
-    std::int32_t n = -1;
-    gObject->FindMethod(AMethod, n);
-    TVariant ret;
-    TOutcome outcome;
-    outcome.Result = gObject->CallAsFunc(n, ret, AParams);
-    outcome.Ok = ret == TVariant(true);
-    gObject->FindMethod(u"GetLastError", n);
-    TParams error(1);
-    TVariant code;
-    gObject->CallAsFunc(n, code, error);
-    outcome.Code = code.AsInt();
-    outcome.Text = error[0].AsString();
-    return outcome;
-}
+test::THostCall Call(std::u16string_view AMethod, TParams& AParams) { return test::CallHost(*gObject, AMethod, AParams); }
 
 void FreshRegister() {
     gSim = std::make_unique<sim::TSimulator>();
@@ -128,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
     const std::uint32_t before = gSim->Status().LastDocument;
 
     TParams p;
-    TOutcome r;
+    test::THostCall r;
     if (kind <= 1) {
         p = TParams{TVariant("0"), TVariant(kind == 1), TVariant(package), TVariant(), TVariant(), TVariant(),
                     TVariant()};

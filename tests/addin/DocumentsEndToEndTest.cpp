@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "addin/AddInObject.h"
+#include "addin/HostCall.h"
 #include "device/InstantClock.h"
 #include "core/Simulator.h"
 #include "driver/Driver.h"
@@ -77,7 +78,8 @@ protected:
         SetParameter("CutString", TVariant("[Cut]"));
         SetParameter("FeedCount", TVariant(3));
         TParams open(1);
-        ASSERT_TRUE(Call(u"Open", open).Ok) << Error().Text;
+        const TOutcome opened = Call(u"Open", open);
+        ASSERT_TRUE(opened.Ok) << opened.Text;
     }
     void TearDown() override {
         if (Object) {
@@ -96,21 +98,9 @@ protected:
     }
     // One host call: its return value and what GetLastError reports afterwards.
     TOutcome Call(std::u16string_view AMethod, TParams& AParams) {
-        std::int32_t n = -1;
-        EXPECT_EQ(Object->FindMethod(AMethod, n), S_OK) << Utf16ToUtf8(AMethod);
-        TVariant ret;
-        EXPECT_EQ(Object->CallAsFunc(n, ret, AParams), S_OK) << Utf16ToUtf8(AMethod);
-        TOutcome outcome = Error();
-        outcome.Ok = ret == TVariant(true);
-        return outcome;
-    }
-    TOutcome Error() {
-        std::int32_t n = -1;
-        Object->FindMethod(u"GetLastError", n);
-        TVariant ret;
-        TParams p(1);
-        Object->CallAsFunc(n, ret, p);
-        return {false, ret.AsInt(), p[0].AsString()};
+        const THostCall c = CallHost(*Object, AMethod, AParams);
+        EXPECT_EQ(c.Result, S_OK) << Utf16ToUtf8(AMethod);
+        return {c.Ok, c.Code, c.Text};
     }
     // ProcessCheck with its seven arguments; the out values come back in AParams[3..6].
     TOutcome Check(const std::string& APackage, TParams& AParams) {

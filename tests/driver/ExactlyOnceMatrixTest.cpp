@@ -382,7 +382,7 @@ TEST(OpenDocumentQuestion, SurvivesARestartAndAnswersTheRetriedDocument) {
             first->KeepQuestionOpen(operation, before, correction ? -1 : 2000, key);
         }
         // While the fiscal storage cannot be asked, no fiscal document may take the number in question.
-        TScopedLinkTimings quick(TLinkTimings{30, 20, 100, 500, 4000, 30, 100, 20, 4096, 60});
+        TScopedLinkTimings quick(QuickTimings());
         TFault silent;
         silent.Kind = TFaultKind::Silence;
         silent.Command = 0xFF01;

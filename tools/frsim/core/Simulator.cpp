@@ -335,6 +335,11 @@ const char* kKinds[] = {"silence", "nak",   "badcheck", "noack",  "uncollected",
 
 }  // namespace
 
+const char* FaultKindName(TFaultKind kind) {
+    const auto i = static_cast<std::size_t>(kind);
+    return i < std::size(kKinds) ? kKinds[i] : "?";
+}
+
 std::optional<TFault> TSimulator::ParseFault(const std::string& text) {
     std::string s = text;
     std::string arg;
@@ -483,7 +488,7 @@ std::string TSimulator::Control(const std::string& line) {
             if (arg(1) == "clear") return ClearFaults(), "ok\n";
             std::string out;
             for (const TFault& f : Faults())
-                out += fmt::format("{}{} x{}\n", kKinds[static_cast<int>(f.Kind)],
+                out += fmt::format("{}{} x{}\n", FaultKindName(f.Kind),
                                    f.Command ? fmt::format(":{:X}", *f.Command) : "", f.Count);
             return out.empty() ? "no faults\n" : out;
         }

@@ -49,6 +49,9 @@ enum class TFaultKind {
     DropAfterExecute,  // ACK, executed (e.g. a receipt fiscalised), connection dropped, no answer
 };
 
+// The fault's name as the control commands and the fault listing spell it ("noack", "drop").
+const char* FaultKindName(TFaultKind kind);
+
 struct TFault {
     TFaultKind Kind = TFaultKind::Silence;
     // Command code the fault applies to (0x10, 0xFF45 for two-byte codes); empty: any command.
