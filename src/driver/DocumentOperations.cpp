@@ -91,18 +91,14 @@ std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOpera
         }
         return r;
     };
-    std::int32_t r = finish();
-    // Over TCP the connection may have gone with a link failure: the steps (queries only) run
-    // once more on a fresh link.
-    if (r != 0 && !IsPlainRefusal(r)) {
+    const std::int32_t r = QueryOnFreshLinkAfterFailure(finish, [&](std::int32_t AFailure) {
         TLog::Append(kLogCaption,
                      fmt::format("{}: the link failed with [{}] after the register fiscalised the document (ФД {}); "
                                  "reading the rest on a fresh link",
-                                 AOperation, r, AOut.CheckNumber),
+                                 AOperation, AFailure, AOut.CheckNumber),
                      TLog::mtError);
-        r = AEnv.Reconnect();
-        if (r == 0) r = finish();
-    }
+        return AEnv.Reconnect();
+    });
     if (r != 0) {
         TLog::Append(kLogCaption,
                      fmt::format("WARNING: {}: the register fiscalised the document (ФД {}, ФП {}) but a later step "

@@ -30,6 +30,14 @@ bool IsPlainRefusal(std::int32_t AResult) {
     return AResult != 0 && !unclear;
 }
 
+std::int32_t QueryOnFreshLinkAfterFailure(const std::function<std::int32_t()>& ASteps,
+                                          const std::function<std::int32_t(std::int32_t)>& AReconnect) {
+    std::int32_t r = ASteps();
+    if (r == 0 || IsPlainRefusal(r)) return r;
+    r = AReconnect(r);
+    return r == 0 ? ASteps() : r;
+}
+
 std::int32_t ReadLastDocumentNumber(TDevice& ADevice, std::int64_t& ANumber) {
     std::uint8_t life = 0, current = 0, data = 0, session = 0, warnings = 0;
     return ADevice.GetFNCurrentStatus(life, current, data, session, warnings, ANumber);

@@ -18,6 +18,12 @@ namespace fr {
 // A refusal by the register itself: the command was not carried out.
 bool IsPlainRefusal(std::int32_t AResult);
 
+// Queries after a registered document: ASteps, and after a link failure once more on a fresh link
+// from AReconnect (given the failure; over TCP the connection may have gone with it). The result
+// of the last try.
+std::int32_t QueryOnFreshLinkAfterFailure(const std::function<std::int32_t()>& ASteps,
+                                          const std::function<std::int32_t(std::int32_t)>& AReconnect);
+
 struct TFiscalOutcome {
     enum class TState { Registered, NotRegistered, Unknown };
     TState State = TState::Unknown;

@@ -121,12 +121,8 @@ std::int32_t RunReport(TOperationContext& C, const char* AOperation, const char*
     if (r != 0) return r;
     const std::int64_t number = final.Recovered ? final.Number : final.NumberBefore + 1;
     // The reads only fill the outputs: a failure there is logged, not answered, for it would hide
-    // the report. Over TCP a link failure may have taken the connection: once more on a fresh one.
-    r = AReads(number);
-    if (r != 0 && !IsPlainRefusal(r)) {
-        r = C.Reconnect();
-        if (r == 0) r = AReads(number);
-    }
+    // the report.
+    r = QueryOnFreshLinkAfterFailure([&] { return AReads(number); }, [&](std::int32_t) { return C.Reconnect(); });
     if (r == 0) {
         C.CutAfterDocument(false, true, -1);
         return 0;
