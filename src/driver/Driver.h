@@ -204,6 +204,23 @@ public:
     };
     std::optional<TRecoveredReceipt> TakeRecoveredReceipt(const std::string& APackageKey);
 
+    // ---- intents: document-making operations recorded before their final command ----
+    // A caller's reference (the service's job id) recorded in the intent of the next
+    // document-making operation; empty for none. Cleared when that operation ends.
+    void SetIntentReference(const std::string& AReference) { FIntentReference = AReference; }
+    struct TIntentReport {
+        enum class TState { None, Registered, NotRegistered, Unknown };
+        TState State = TState::None;
+        std::string Reference;  // what SetIntentReference gave that operation
+        std::string Operation;  // the host method, e.g. "ProcessCheck"
+        std::int64_t DocumentNumber = 0;
+        std::string FiscalSign;
+    };
+    // Settles the last intent kept for this register (by this process or one that was killed) in
+    // the operation frame and reports it; None when there is none. 0, or the failure that left it
+    // Unknown.
+    std::int32_t SettleIntent(TIntentReport& AReport);
+
     // ---- state ----
     // The device of the last Enable; nullptr before the first.
     TDevice* Device() const { return FDevice.get(); }
@@ -251,6 +268,7 @@ private:
     std::optional<TQuestion> FQuestion;
     bool FQuestionRead = false;  // the file is read once per Enable
     std::optional<TRecoveredReceipt> FRecoveredReceipt;
+    std::string FIntentReference;
 };
 
 }  // namespace fr

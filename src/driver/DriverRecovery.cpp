@@ -113,4 +113,9 @@ std::optional<TDriver::TRecoveredReceipt> TDriver::TakeRecoveredReceipt(const st
     return r;
 }
 
+std::int32_t TDriver::SettleIntent(TIntentReport& AReport) {
+    AReport = TIntentReport{};
+    return 0;
+}
+
 }  // namespace fr
