@@ -136,6 +136,7 @@ TAddInObject::~TAddInObject() {
     if (FDriver) {
         FDriver->SetExecExternalEvent({});
         FDriver->Log().SetFailureHandler({});
+        FDriver->Log().SetWarningHandler({});
     }
 }
 
@@ -174,6 +175,9 @@ HRESULT TAddInObject::Init(IHostConnection* pConnection) {
                                              const std::string& AData) { ExecExternalEvent(ASource, AMessage, AData); });
     }
     FDriver->Log().SetFailureHandler([this](const std::string& AReason) { ReportLogFailure(AReason); });
+    FDriver->Log().SetWarningHandler([this](const std::string& AText) {
+        if (pErrorSink) pErrorSink->ShowWarning(kExtensionName, Utf8ToUtf16(AText));
+    });
     ++gObjectCounter;
     return S_OK;
 }
@@ -184,6 +188,7 @@ HRESULT TAddInObject::Done() {
     if (FDriver && static_cast<std::uint8_t>(FObjectNumber & 0xFF) == FDriver->DriverObjNumber()) {
         FDriver->SetExecExternalEvent({});
         FDriver->Log().SetFailureHandler({});
+        FDriver->Log().SetWarningHandler({});
         FDriver.reset();
     }
     pEvent = nullptr;

@@ -74,10 +74,13 @@ std::u16string Folded(std::string_view AText) {
 // the site address, cut. The document exists with its number and fiscal sign, so a failure here
 // is logged and the call still succeeds: reported as failed, the document would be registered
 // again by the cashier's retry.
-std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOperation, TReceiptOutputs& AOut) {
+// The shift number and the site address of a registered document, read after a link failure once
+// more on a fresh link. 0 or the failure, logged: the document exists whatever happens here.
+std::int32_t ReadDocumentDetails(TDocumentEnvironment& AEnv, const char* AOperation, TReceiptOutputs& AOut,
+                                 bool AWaitPrint) {
     TDevice& device = AEnv.Device();
     const auto finish = [&] {
-        std::int32_t r = AEnv.WaitPrintCompletion();
+        std::int32_t r = AWaitPrint ? AEnv.WaitPrintCompletion() : 0;
         if (r == 0) {
             std::uint8_t fnState = 0;
             std::int64_t session = 0, receipt = 0;
@@ -99,15 +102,21 @@ std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOpera
                      TLog::mtError);
         return AEnv.Reconnect();
     });
-    if (r != 0) {
+    if (r != 0)
         TLog::Append(kLogCaption,
                      fmt::format("WARNING: {}: the register fiscalised the document (ФД {}, ФП {}) but a later step "
                                  "failed with [{}]; reported as registered",
                                  AOperation, AOut.CheckNumber, AOut.FiscalSign, r),
                      TLog::mtError);
-        return 0;
-    }
-    AEnv.CutAfterDocument(false, true, -1);
+    return r;
+}
+
+// After the register has fiscalised the document: wait for the print, read the shift number and
+// the site address, cut. The document exists with its number and fiscal sign, so a failure here
+// is logged and the call still succeeds: reported as failed, the document would be registered
+// again by the cashier's retry.
+std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOperation, TReceiptOutputs& AOut) {
+    if (ReadDocumentDetails(AEnv, AOperation, AOut, true) == 0) AEnv.CutAfterDocument(false, true, -1);
     return 0;
 }
 
@@ -121,6 +130,7 @@ std::int32_t CloseFiscalDocument(TDocumentEnvironment& AEnv, const char* ADocume
     final.Reconnect = [&] { return AEnv.Reconnect(); };
     final.Close = AClose;
     final.StillOpen = AStillOpen;
+    final.Intents = AEnv.Intents();
     const std::int32_t r = RunFinalCommand(AEnv.Device(), final);
     AOut.NumberBefore = final.NumberBefore;
     AOut.OutcomeUnknown = final.Unknown;
@@ -432,6 +442,11 @@ std::int32_t ProcessCorrectionCheckBody(TDocumentEnvironment& AEnv, const pugi::
         {}, AOut, ASide);
     if (r != 0) return r;
     return FinishFiscalDocument(AEnv, "ProcessCorrectionCheck", AOut);
+}
+
+std::int32_t FinishRetriedDocument(TDocumentEnvironment& AEnv, const char* AOperation, TReceiptOutputs& AOut) {
+    ReadDocumentDetails(AEnv, AOperation, AOut, false);
+    return 0;
 }
 
 std::int32_t PrintTextDocumentBody(TDocumentEnvironment& AEnv, const pugi::xml_node& ADocumentPackage) {

@@ -9,6 +9,7 @@
 #include <pugixml.hpp>
 
 #include "device/Device.h"
+#include "driver/DocumentRecovery.h"
 #include "driver/ReceiptTables.h"
 
 namespace fr {
@@ -40,6 +41,8 @@ public:
     virtual void CutAfterDocument(bool ANoCut, bool ARespectAutoCut, std::int32_t ALineCount) = 0;
     // A fresh link for finding out what the register did (over TCP a new connection).
     virtual std::int32_t Reconnect() { return 0; }
+    // Where the document's intent is kept; none by default.
+    virtual TIntentKeeper* Intents() { return nullptr; }
 };
 
 // The secondary error code and free text that the frame appends to the result's text.
@@ -69,6 +72,10 @@ std::int32_t ProcessCheckBody(TDocumentEnvironment& AEnv, const TTaxValues& ATax
 // A correction package to one correction receipt.
 std::int32_t ProcessCorrectionCheckBody(TDocumentEnvironment& AEnv, const pugi::xml_node& ACorrectionPackage,
                                         TReceiptOutputs& AOut, TSideChannels& ASide);
+
+// A retried document answered from its registered predecessor: the shift number and the site
+// address are read (a failure is logged), nothing is printed; always 0.
+std::int32_t FinishRetriedDocument(TDocumentEnvironment& AEnv, const char* AOperation, TReceiptOutputs& AOut);
 
 // A text document: lines, barcodes, cut markers, the final cut unless "NoCut".
 std::int32_t PrintTextDocumentBody(TDocumentEnvironment& AEnv, const pugi::xml_node& ADocumentPackage);

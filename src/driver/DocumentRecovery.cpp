@@ -104,11 +104,45 @@ TFiscalOutcome ResolveDocument(TDevice& ADevice, const std::function<std::int32_
     return out;
 }
 
+namespace {
+
+// The intent's document looked for in the fiscal storage on a fresh link.
+TFiscalOutcome SettleIntentNow(TDevice& ADevice, const std::function<std::int32_t()>& AReconnect, TIntent& AIntent) {
+    TFiscalOutcome out;
+    std::int32_t r = AReconnect ? AReconnect() : 0;
+    const TSettlement s = r == 0 ? SettleFromRegister(ADevice, AIntent, r) : TSettlement::Unknown;
+    out.Result = r;
+    if (s == TSettlement::NotRegistered) {
+        out.State = TFiscalOutcome::TState::NotRegistered;
+        AIntent.State = TIntent::TState::NotRegistered;
+    }
+    if (s == TSettlement::Registered) {
+        AIntent.State = TIntent::TState::Registered;
+        out.State = TFiscalOutcome::TState::Registered;
+        out.Number = AIntent.Number;
+        out.FiscalSign = AIntent.FiscalSign;
+        TLog::Append(kLogCaption,
+                     fmt::format("WARNING: the answer was lost; document recovered from the fiscal storage: ФД {}, ФП {}",
+                                 out.Number, out.FiscalSign),
+                     TLog::mtInfo);
+    }
+    return out;
+}
+
+}  // namespace
+
 std::int32_t RunFinalCommand(TDevice& ADevice, TFinalCommand& C) {
     std::int64_t before = 0;
     std::int32_t r = ReadLastDocumentNumber(ADevice, before);
     if (r != 0) return r;
     C.NumberBefore = before;
+    TIntent* intent = C.Intents ? C.Intents->Draft() : nullptr;
+    if (intent) {
+        // On the disk before the command leaves: a host killed now still finds out later.
+        intent->NumberBefore = before;
+        intent->State = TIntent::TState::Pending;
+        C.Intents->Record();
+    }
     const std::string notRegistered = C.DocumentName + " НЕ зарегистрирован";
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::string sign;
@@ -117,10 +151,19 @@ std::int32_t RunFinalCommand(TDevice& ADevice, TFinalCommand& C) {
         if (r == 0 && (!C.AnswerHasNumbers || (number > before && !sign.empty() && sign != "0"))) {
             C.Number = number;
             C.FiscalSign = sign;
+            if (intent) {
+                intent->State = TIntent::TState::Registered;
+                intent->Number = C.AnswerHasNumbers ? number : before + 1;
+                intent->FiscalSign = sign;
+            }
             return 0;
         }
-        if (IsPlainRefusal(r)) return r;
-        const TFiscalOutcome outcome = ResolveDocument(ADevice, C.Reconnect, before, C.ExpectedTotal);
+        if (IsPlainRefusal(r)) {
+            if (intent) intent->State = TIntent::TState::NotRegistered;
+            return r;
+        }
+        const TFiscalOutcome outcome = intent ? SettleIntentNow(ADevice, C.Reconnect, *intent)
+                                              : ResolveDocument(ADevice, C.Reconnect, before, C.ExpectedTotal);
         if (outcome.State == TFiscalOutcome::TState::Registered) {
             C.Number = outcome.Number;
             C.FiscalSign = outcome.FiscalSign;
@@ -133,6 +176,7 @@ std::int32_t RunFinalCommand(TDevice& ADevice, TFinalCommand& C) {
             C.Text = kTextUnknown;
             return failure;
         }
+        if (intent) intent->State = TIntent::TState::NotRegistered;
         // Provably not carried out: running it again is safe, once.
         if (attempt == 0 && C.StillOpen && C.StillOpen()) continue;
         C.Text = notRegistered;

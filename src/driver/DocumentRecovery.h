@@ -9,11 +9,25 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "device/Device.h"
+#include "driver/Intents.h"
 
 namespace fr {
+
+// Where a document-making operation keeps its intent: the driver; none in unit tests.
+class TIntentKeeper {
+public:
+    virtual ~TIntentKeeper() = default;
+    // The running operation's intent, its content filled in; nullptr when none is kept.
+    virtual TIntent* Draft() = 0;
+    // Writes the draft to disk as the register's intent, replacing the one before.
+    virtual void Record() = 0;
+    // A retried operation whose document turned out registered: that document's number.
+    virtual std::optional<std::int64_t> Retried() const = 0;
+};
 
 // A refusal by the register itself: the command was not carried out.
 bool IsPlainRefusal(std::int32_t AResult);
@@ -56,6 +70,9 @@ struct TFinalCommand {
     std::function<std::int32_t(std::string& AFiscalSign, std::int64_t& ANumber)> Close;
     // May be empty: then the command is never run a second time.
     std::function<bool()> StillOpen;
+    // Where the intent is kept; nullptr: none (the first document after the number before is
+    // taken as ours, checked by its total only).
+    TIntentKeeper* Intents = nullptr;
     // Out.
     std::int64_t NumberBefore = -1;
     std::int64_t Number = 0;

@@ -27,6 +27,7 @@
 #include <string_view>
 
 #include "device/Device.h"
+#include "driver/DocumentRecovery.h"
 #include "driver/ReceiptTables.h"
 #include "driver/FiscalTags.h"
 #include "framework/BaseDriverECR.h"
@@ -154,7 +155,7 @@ protected:
 public:
 private:
     using TReceiptBody = std::function<std::int32_t(TDocumentEnvironment&, TReceiptOutputs&, TSideChannels&)>;
-    std::int32_t RunReceiptOperation(const char* AName, bool ACancelAlways, const std::string& APackageKey,
+    std::int32_t RunReceiptOperation(const char* AName, bool ACancelAlways, const TIntent& ADraft,
                                      std::int64_t& ACheckNumber,
                                      std::int64_t& ASessionNumber, std::string& AFiscalSign,
                                      std::string& AAddressSiteInspections, const TReceiptBody& ABody);
@@ -188,22 +189,6 @@ public:
     // ---- fiscal documents whose outcome is not known (DriverRecovery.cpp) ----
     // Appended to the result's description at completion.
     void AddExtErrorDescr(const std::string& AText);
-    // Kept in memory and in <data folder>fr_tarvikonline1c83/, so a restarted host still asks.
-    void KeepQuestionOpen(const std::string& AOperation, std::int64_t ANumberBefore, std::int64_t ATotal,
-                          const std::string& APackageKey);
-    // Asks the fiscal storage about an open question; run by every operation after connecting.
-    void ResolveOpenQuestion();
-    bool QuestionOpen();
-    // True (with the text set) while an open question forbids a new fiscal document.
-    bool RefuseWhileQuestionOpen();
-    // A receipt found registered for this package after its call had failed: its numbers.
-    struct TRecoveredReceipt {
-        std::string PackageKey;
-        std::int64_t Number = 0;
-        std::string FiscalSign;
-    };
-    std::optional<TRecoveredReceipt> TakeRecoveredReceipt(const std::string& APackageKey);
-
     // ---- intents: document-making operations recorded before their final command ----
     // A caller's reference (the service's job id) recorded in the intent of the next
     // document-making operation; empty for none. Cleared when that operation ends.
@@ -220,6 +205,17 @@ public:
     // the operation frame and reports it; None when there is none. 0, or the failure that left it
     // Unknown.
     std::int32_t SettleIntent(TIntentReport& AReport);
+    // The register's last intent as this driver knows it (read from disk once per Open).
+    const std::optional<TIntent>& LastIntent();
+    // The file the register's intent is kept in; empty when the private folder cannot be had.
+    std::string IntentPath();
+    // First step of every document-making operation's body: refuses (errNoResponse, text set) while
+    // the register's last intent cannot be settled; otherwise takes ADraft (operation, content and
+    // fingerprint) as the running operation's intent, or recognises a retry of a document that was
+    // registered but never answered, which is then answered from it (Retried()).
+    std::int32_t StartDocument(TIntent ADraft);
+    // The keeper the final commands record the running operation's intent through.
+    TIntentKeeper& Intents();
 
     // ---- state ----
     // The device of the last Enable; nullptr before the first.
@@ -258,17 +254,26 @@ private:
 
     TDeviceClock* FClock = nullptr;
 
-    struct TQuestion {
-        std::string Operation;
-        std::int64_t NumberBefore = -1;
-        std::int64_t Total = -1;
-        std::string PackageKey;
-    };
-    std::string QuestionFilePath() const;
-    std::optional<TQuestion> FQuestion;
-    bool FQuestionRead = false;  // the file is read once per Enable
-    std::optional<TRecoveredReceipt> FRecoveredReceipt;
+    class TDriverIntents;
+    friend class TDriverIntents;
+    std::string RegisterKey() const;
+    bool IntentPending();
+    // Settles an intent left pending, first thing in every operation.
+    void SettleLeftIntent();
+    void SaveIntent();
+    // Once per driver: through the log and the host's warning service.
+    void ReportIntentFailure(const std::string& AReason);
+    // At the end of every operation: the running intent's outcome to disk; a success answered
+    // from an intent uses the intent up.
+    void FinishDocument(std::int32_t AResult);
+    std::optional<TIntent> FIntent;  // the register's last intent
+    bool FIntentLoaded = false;      // read once per Enable
+    std::optional<TIntent> FDraft;   // the running operation's
+    bool FDraftRecorded = false;
+    bool FAnsweringFromIntent = false;
+    bool FIntentFailureReported = false;
     std::string FIntentReference;
+    std::unique_ptr<TIntentKeeper> FIntentKeeper;
 };
 
 }  // namespace fr

@@ -177,10 +177,9 @@ std::int32_t TDriver::Enable() {
     // The byte trace below the driver goes to this driver's log.
     TLogScope logScope(FLog);
     FLog.Append(kClassName, "Start Enable", TLog::mtInfo);
-    // The register may be another one now: its open question is read from its own file.
-    FQuestion.reset();
-    FQuestionRead = false;
-    FRecoveredReceipt.reset();
+    // The register may be another one now: its intent is read from its own file.
+    FIntent.reset();
+    FIntentLoaded = false;
     std::int32_t result = errUnknown;
     std::exception_ptr error;
     try {
@@ -256,8 +255,8 @@ std::int32_t TDriver::RunOperation(std::string_view AName, const TOperationBody&
     try {
         result = ConnectForOperation();
         if (result == 0) {
-            // A document whose outcome an earlier call could not find out is settled first.
-            ResolveOpenQuestion();
+            // A document whose outcome an earlier call (or a killed host) left open is settled first.
+            SettleLeftIntent();
             result = ABody();
         }
     } catch (...) {
@@ -266,6 +265,12 @@ std::int32_t TDriver::RunOperation(std::string_view AName, const TOperationBody&
     }
     try {
         if (ACompletion) ACompletion(result);
+    } catch (...) {
+        if (!error) error = std::current_exception();
+        result = errUnknown;
+    }
+    try {
+        FinishDocument(result);
     } catch (...) {
         if (!error) error = std::current_exception();
         result = errUnknown;

@@ -1,14 +1,16 @@
-// TDriver: fiscal documents whose outcome could not be found out when their call ended. The
-// question is kept in memory and in a file of the data folder; the next operation on the same
-// register asks the fiscal storage first.
+// TDriver: the intents of document-making operations. Each register's last intent is kept in a
+// file of the OS user's own; an intent left pending (the outcome could not be found out, or the
+// host was killed) is settled from the register before anything else, and document-making
+// operations are refused while it cannot be.
 
-#include <charconv>
-#include <sstream>
+#include <ctime>
+#include <random>
 
 #include <fmt/format.h>
 
 #include "driver/DocumentRecovery.h"
 #include "driver/Driver.h"
+#include "framework/ErrorCodes.h"
 #include "framework/Log.h"
 #include "platform/StateFile.h"
 #include "platform/System.h"
@@ -19,15 +21,45 @@ namespace {
 constexpr const char* kCaption = "TDriver";
 constexpr int kConnectionTcp = 1;
 
-std::int64_t ToInt(const std::string& AText, std::int64_t ADefault) {
-    std::int64_t v = 0;
-    const auto [p, ec] = std::from_chars(AText.data(), AText.data() + AText.size(), v);
-    return ec == std::errc() && p == AText.data() + AText.size() ? v : ADefault;
+std::string RandomId() {
+    std::random_device rd;
+    return fmt::format("{:08x}{:08x}", rd(), rd());
 }
 
 }  // namespace
 
-std::string TDriver::QuestionFilePath() const {
+class TDriver::TDriverIntents : public TIntentKeeper {
+public:
+    explicit TDriverIntents(TDriver& ADriver) : FDriver(ADriver) {}
+    TIntent* Draft() override { return FDriver.FDraft ? &*FDriver.FDraft : nullptr; }
+    void Record() override {
+        if (!FDriver.FDraft) return;
+        TIntent& d = *FDriver.FDraft;
+        d.Id = RandomId();
+        d.Time = static_cast<std::int64_t>(std::time(nullptr));
+        FDriver.FIntent = d;
+        FDriver.FDraftRecorded = true;
+        FDriver.SaveIntent();
+    }
+    std::optional<std::int64_t> Retried() const override {
+        if (!FDriver.FAnsweringFromIntent || !FDriver.FIntent) return std::nullopt;
+        return FDriver.FIntent->Number;
+    }
+
+private:
+    TDriver& FDriver;
+};
+
+void TDriver::AddExtErrorDescr(const std::string& AText) {
+    FExtErrorDescr = FExtErrorDescr.empty() ? AText : FExtErrorDescr + "; " + AText;
+}
+
+TIntentKeeper& TDriver::Intents() {
+    if (!FIntentKeeper) FIntentKeeper = std::make_unique<TDriverIntents>(*this);
+    return *FIntentKeeper;
+}
+
+std::string TDriver::RegisterKey() const {
     std::string key = "unknown";
     if (FDevice) {
         key = FDevice->GetConnectionType() == kConnectionTcp
@@ -36,86 +68,135 @@ std::string TDriver::QuestionFilePath() const {
     }
     for (char& c : key)
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_')) c = '_';
-    return CommonAppDataDir() + kModuleBaseName + "/open-document-" + key + ".txt";
+    return key;
 }
 
-void TDriver::AddExtErrorDescr(const std::string& AText) {
-    FExtErrorDescr = FExtErrorDescr.empty() ? AText : FExtErrorDescr + "; " + AText;
-}
-
-void TDriver::KeepQuestionOpen(const std::string& AOperation, std::int64_t ANumberBefore, std::int64_t ATotal,
-                               const std::string& APackageKey) {
-    FQuestion = TQuestion{AOperation, ANumberBefore, ATotal, APackageKey};
-    FQuestionRead = true;
-    const std::string text = fmt::format("operation={}\nbefore={}\ntotal={}\npackage={}\n", AOperation,
-                                         ANumberBefore, ATotal, APackageKey);
+std::string TDriver::IntentPath() {
     try {
-        ForceDirectories(CommonAppDataDir() + kModuleBaseName);
-    } catch (const std::exception&) {
+        const std::string shared = CommonAppDataDir() + kModuleBaseName + "/";
+        ForceDirectories(shared);
+        return PrivateDirectory(shared, "intents") + RegisterKey() + ".txt";
+    } catch (const std::exception& e) {
+        ReportIntentFailure(e.what());
+        return {};
     }
-    if (!WriteStateFile(QuestionFilePath(), text))
-        TLog::Append(kCaption, "the open question could not be saved: " + QuestionFilePath(), TLog::mtError);
-    TLog::Append(kCaption,
-                 fmt::format("{}: outcome unknown; the fiscal storage will be asked after document {}", AOperation,
-                             ANumberBefore),
-                 TLog::mtError);
 }
 
-bool TDriver::QuestionOpen() {
-    if (!FQuestionRead) {
-        FQuestionRead = true;
-        if (const auto text = ReadStateFile(QuestionFilePath())) {
-            TQuestion q;
-            std::istringstream in(*text);
-            for (std::string line; std::getline(in, line);) {
-                const auto eq = line.find('=');
-                if (eq == std::string::npos) continue;
-                const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-                if (key == "operation") q.Operation = value;
-                if (key == "before") q.NumberBefore = ToInt(value, -1);
-                if (key == "total") q.Total = ToInt(value, -1);
-                if (key == "package") q.PackageKey = value;
+void TDriver::ReportIntentFailure(const std::string& AReason) {
+    if (FIntentFailureReported) return;
+    FIntentFailureReported = true;
+    const std::string text =
+        "Намерения фискальных документов не сохраняются на диск, они хранятся только в памяти: " + AReason;
+    TLog::Append(kCaption, text, TLog::mtError);
+    FLog.Warn(text);
+}
+
+const std::optional<TIntent>& TDriver::LastIntent() {
+    if (!FIntentLoaded && FDevice) {
+        FIntentLoaded = true;
+        const std::string path = IntentPath();
+        if (!path.empty()) {
+            if (const auto text = ReadStateFile(path)) {
+                FIntent = ParseIntent(*text);
+                if (!FIntent) TLog::Append(kCaption, "the intent file cannot be read and is ignored: " + path, TLog::mtError);
             }
-            if (q.NumberBefore >= 0) FQuestion = q;
         }
     }
-    return FQuestion.has_value();
+    return FIntent;
 }
 
-void TDriver::ResolveOpenQuestion() {
-    if (!FDevice || !QuestionOpen()) return;
-    const TQuestion q = *FQuestion;
-    const TFiscalOutcome outcome = ResolveDocument(*FDevice, {}, q.NumberBefore, q.Total);
-    if (outcome.State == TFiscalOutcome::TState::Unknown) return;
-    if (outcome.State == TFiscalOutcome::TState::Registered) {
+bool TDriver::IntentPending() {
+    const auto& intent = LastIntent();
+    return intent && intent->State == TIntent::TState::Pending;
+}
+
+void TDriver::SaveIntent() {
+    if (!FIntent) return;
+    const std::string path = IntentPath();
+    if (path.empty()) return;
+    if (!WriteStateFile(path, IntentText(*FIntent))) ReportIntentFailure("cannot write " + path);
+}
+
+void TDriver::SettleLeftIntent() {
+    if (!FDevice || !IntentPending()) return;
+    TIntent& intent = *FIntent;
+    std::int32_t failure = 0;
+    const TSettlement s = SettleFromRegister(*FDevice, intent, failure);
+    if (s == TSettlement::Unknown) {
         TLog::Append(kCaption,
-                     fmt::format("WARNING: {} of the earlier call was registered: ФД {}, ФП {}", q.Operation,
-                                 outcome.Number, outcome.FiscalSign),
-                     TLog::mtInfo);
-        if (!q.PackageKey.empty()) FRecoveredReceipt = TRecoveredReceipt{q.PackageKey, outcome.Number, outcome.FiscalSign};
-    } else {
-        TLog::Append(kCaption, q.Operation + " of the earlier call was not registered", TLog::mtInfo);
+                     fmt::format("{} {} (after document {}) cannot be settled yet [{}]", intent.Operation, intent.Id,
+                                 intent.NumberBefore, failure),
+                     TLog::mtError);
+        return;
     }
-    FQuestion.reset();
-    RemoveStateFile(QuestionFilePath());
+    if (s == TSettlement::Registered) {
+        intent.State = TIntent::TState::Registered;
+        TLog::Append(kCaption,
+                     fmt::format("WARNING: {} {} of an earlier call was registered: ФД {}, ФП {}", intent.Operation,
+                                 intent.Id, intent.Number, intent.FiscalSign),
+                     TLog::mtInfo);
+    } else {
+        intent.State = TIntent::TState::NotRegistered;
+        TLog::Append(kCaption, fmt::format("{} {} of an earlier call was not registered", intent.Operation, intent.Id),
+                     TLog::mtInfo);
+    }
+    SaveIntent();
 }
 
-bool TDriver::RefuseWhileQuestionOpen() {
-    if (!QuestionOpen()) return false;
-    AddExtErrorDescr(kTextUnknown);
-    return true;
+std::int32_t TDriver::StartDocument(TIntent ADraft) {
+    if (IntentPending()) {
+        AddExtErrorDescr(kTextUnknown);
+        return errNoResponse;
+    }
+    const auto& last = FIntent;
+    if (last && last->State == TIntent::TState::Registered && !last->Told && last->Operation == ADraft.Operation &&
+        last->Fingerprint == ADraft.Fingerprint) {
+        FAnsweringFromIntent = true;
+        TLog::Append(kCaption,
+                     fmt::format("WARNING: {} retried: answered with document ФД {} registered by the earlier call ({})",
+                                 ADraft.Operation, last->Number, last->Id),
+                     TLog::mtInfo);
+        return 0;
+    }
+    ADraft.Register = RegisterKey();
+    ADraft.Reference = FIntentReference;
+    FDraft = std::move(ADraft);
+    return 0;
 }
 
-std::optional<TDriver::TRecoveredReceipt> TDriver::TakeRecoveredReceipt(const std::string& APackageKey) {
-    if (!FRecoveredReceipt || FRecoveredReceipt->PackageKey != APackageKey) return std::nullopt;
-    auto r = FRecoveredReceipt;
-    FRecoveredReceipt.reset();
-    return r;
+void TDriver::FinishDocument(std::int32_t AResult) {
+    if (FAnsweringFromIntent && FIntent && AResult == 0) {
+        FIntent->Told = true;
+        SaveIntent();
+    } else if (FDraft && FDraftRecorded) {
+        FIntent = *FDraft;
+        if (AResult == 0 && FIntent->State == TIntent::TState::Registered) FIntent->Told = true;
+        if (FIntent->State != TIntent::TState::Pending) SaveIntent();
+    }
+    FAnsweringFromIntent = false;
+    FDraft.reset();
+    FDraftRecorded = false;
+    FIntentReference.clear();
 }
 
 std::int32_t TDriver::SettleIntent(TIntentReport& AReport) {
     AReport = TIntentReport{};
-    return 0;
+    const std::int32_t result = RunOperation("SettleIntent", [&]() -> std::int32_t {
+        if (!LastIntent()) return 0;
+        return IntentPending() ? errNoResponse : 0;
+    });
+    const auto& intent = LastIntent();
+    if (!intent) return result;
+    AReport.Reference = intent->Reference;
+    AReport.Operation = intent->Operation;
+    AReport.DocumentNumber = intent->Number;
+    AReport.FiscalSign = intent->FiscalSign;
+    switch (intent->State) {
+        case TIntent::TState::Registered: AReport.State = TIntentReport::TState::Registered; break;
+        case TIntent::TState::NotRegistered: AReport.State = TIntentReport::TState::NotRegistered; break;
+        default: AReport.State = TIntentReport::TState::Unknown; break;
+    }
+    return result;
 }
 
 }  // namespace fr

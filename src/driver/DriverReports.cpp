@@ -21,13 +21,20 @@ public:
     TDateTime Now() const override { return LocalNow(); }
     std::int32_t Reconnect() override { return FDriver.ConnectForOperation(); }
     void Note(const std::string& AText) override { FDriver.AddExtErrorDescr(AText); }
-    void KeepQuestionOpen(const std::string& AOperation, std::int64_t ANumberBefore) override {
-        FDriver.KeepQuestionOpen(AOperation, ANumberBefore, -1, {});
-    }
+    TIntentKeeper* Intents() override { return &FDriver.Intents(); }
 
 private:
     TDriver& FDriver;
 };
+
+// A report or cash operation: its fiscal document type (0: cash) and what tells a retry apart.
+TIntent Draft(const char* AOperation, int ADocumentType, std::int64_t AContent = 0) {
+    TIntent d;
+    d.Operation = AOperation;
+    d.DocumentType = ADocumentType;
+    d.Fingerprint = TFingerprint().Add(AOperation).Add(ADocumentType).Add(AContent).Text();
+    return d;
+}
 
 }  // namespace
 
@@ -35,7 +42,7 @@ std::int32_t TDriver::OpenShift(const std::string& ACashierName, const std::stri
                                 std::int64_t& ASessionNumber, std::int64_t& ADocumentNumber,
                                 pugi::xml_document& AOutputParameters) {
     return RunOperation("OpenShift", [&] {
-        if (RefuseWhileQuestionOpen()) return errNoResponse;
+        if (const std::int32_t r = StartDocument(Draft("OpenShift", 2))) return r;
         TDriverContext c(*this);
         return OpenShiftBody(c, ACashierName, ACashierVATIN, ASessionNumber, ADocumentNumber, AOutputParameters);
     });
@@ -45,7 +52,7 @@ std::int32_t TDriver::CloseShift(const std::string& ACashierName, const std::str
                                  std::int64_t& ASessionNumber, std::int64_t& ADocumentNumber,
                                  pugi::xml_document& AOutputParameters) {
     return RunOperation("CloseShift", [&] {
-        if (RefuseWhileQuestionOpen()) return errNoResponse;
+        if (const std::int32_t r = StartDocument(Draft("CloseShift", 5))) return r;
         TDriverContext c(*this);
         return CloseShiftBody(c, ACashierName, ACashierVATIN, ASessionNumber, ADocumentNumber, AOutputParameters);
     });
@@ -53,6 +60,10 @@ std::int32_t TDriver::CloseShift(const std::string& ACashierName, const std::str
 
 std::int32_t TDriver::CashInOutcome(TCurrency AAmount, const std::string&, const std::string&) {
     return RunOperation("CashInOutcome", [&] {
+        TIntent draft = Draft("CashInOutcome", 0, AAmount.Value);
+        const auto kopecks = CurrencyToKopecks(AAmount.Value < 0 ? -AAmount.Value : AAmount.Value);
+        draft.CashChange = kopecks ? (AAmount.Value < 0 ? -1 : 1) * static_cast<std::int64_t>(*kopecks) : 0;
+        if (const std::int32_t r = StartDocument(draft)) return r;
         TDriverContext c(*this);
         return CashInOutcomeBody(c, AAmount.Value);
     });
@@ -69,6 +80,7 @@ std::int32_t TDriver::ReportCurrentStatusOfSettlements(const std::string& ACashi
                                                        const std::string& ACashierVATIN,
                                                        pugi::xml_document& AOutputParameters) {
     return RunOperation("ReportCurrentStatusOfSettlements", [&] {
+        if (const std::int32_t r = StartDocument(Draft("ReportCurrentStatusOfSettlements", 21))) return r;
         TDriverContext c(*this);
         return ReportCurrentStatusOfSettlementsBody(c, ACashierName, ACashierVATIN, AOutputParameters);
     });
@@ -101,6 +113,11 @@ std::int32_t TDriver::GetDataKKT(pugi::xml_document& ATableParametersKKT) {
 
 std::int32_t TDriver::OperationFN(std::uint8_t AOperationType, const pugi::xml_document& AParametersFiscal) {
     return RunOperation("OperationFN", [&] {
+        // Registration, change of parameters, closing of the fiscal storage.
+        static constexpr int kTypes[] = {0, 1, 11, 6};
+        if (AOperationType >= 1 && AOperationType <= 3)
+            if (const std::int32_t r = StartDocument(Draft("OperationFN", kTypes[AOperationType], AOperationType)))
+                return r;
         TDriverContext c(*this);
         return OperationFNBody(c, AOperationType, AParametersFiscal);
     });

@@ -232,6 +232,8 @@ std::int32_t OperationFNBody(TOperationContext& C, std::uint8_t AOperationType,
     if (AOperationType != opCloseFN &&
         (Ansi(P.VATIN).size() > kVATINLength || Ansi(P.KKTNumber).size() > kKKTNumberLength))
         return errInvalidParameter;
+    // Made by an earlier call that could not tell of it.
+    if (C.Retried()) return 0;
     D.UnlockDataOutputMode();
     if (const std::int32_t r = C.CheckPrintState()) return r;
     if (const std::int32_t r = D.SetDateTime(C.Now())) return r;

@@ -6,12 +6,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <pugixml.hpp>
 
 #include "device/Codec.h"
 #include "device/Device.h"
+#include "driver/DocumentRecovery.h"
 #include "driver/FiscalTags.h"
 
 namespace fr {
@@ -30,8 +32,10 @@ public:
     virtual std::int32_t Reconnect() { return 0; }
     // Text appended to the result's description.
     virtual void Note(const std::string& /*AText*/) {}
-    // The outcome of AOperation's fiscal document could not be found out: ask again later.
-    virtual void KeepQuestionOpen(const std::string& /*AOperation*/, std::int64_t /*ANumberBefore*/) {}
+    // Where the document's intent is kept; none by default.
+    virtual TIntentKeeper* Intents() { return nullptr; }
+    // A retried operation answered from its registered predecessor: that document's number.
+    std::optional<std::int64_t> Retried() { return Intents() ? Intents()->Retried() : std::nullopt; }
 };
 
 // A report that forms a fiscal storage document (shift, settlements, registration, closing of the

@@ -15,6 +15,7 @@ namespace {
 
 constexpr std::int32_t kResultShiftOpen = 3015;     // "Смена открыта"
 constexpr std::int32_t kResultShiftExpired = 3002;  // "Длительность смены превысила 24 часа..."
+constexpr std::int32_t kResultPrintingPrevious = 80;
 
 // The operation registers that count the shift's receipts by type.
 constexpr std::uint8_t kReceiptCountRegisters[] = {144, 145, 146, 147};
@@ -102,8 +103,6 @@ std::int32_t PrepareForDocument(TOperationContext& C) {
     return C.Device().CancelReceipt();
 }
 
-// The cash in the till (money register 241) in kopecks.
-constexpr std::uint8_t kCashInTillRegister = 241;
 
 }  // namespace
 
@@ -115,11 +114,18 @@ std::int32_t RunReport(TOperationContext& C, const char* AOperation, const char*
     final.AnswerHasNumbers = false;
     final.Reconnect = [&] { return C.Reconnect(); };
     final.Close = [&](std::string&, std::int64_t&) { return ACommand(); };
-    std::int32_t r = RunFinalCommand(C.Device(), final);
-    if (!final.Text.empty()) C.Note(final.Text);
-    if (final.Unknown) C.KeepQuestionOpen(AOperation, final.NumberBefore);
-    if (r != 0) return r;
-    const std::int64_t number = final.Recovered ? final.Number : final.NumberBefore + 1;
+    final.Intents = C.Intents();
+    std::int64_t number = 0;
+    if (const auto retried = C.Retried()) {
+        // The report an earlier call made and could not tell of: answered, not made again.
+        number = *retried;
+    } else {
+        const std::int32_t r = RunFinalCommand(C.Device(), final);
+        if (!final.Text.empty()) C.Note(final.Text);
+        if (r != 0) return r;
+        number = final.Recovered ? final.Number : final.NumberBefore + 1;
+    }
+    std::int32_t r = 0;
     // The reads only fill the outputs: a failure there is logged, not answered, for it would hide
     // the report.
     r = QueryOnFreshLinkAfterFailure([&] { return AReads(number); }, [&](std::int32_t) { return C.Reconnect(); });
@@ -142,13 +148,18 @@ std::int32_t OpenShiftBody(TOperationContext& C, const std::string& ACashierName
     D.UnlockDataOutputMode();
     std::uint8_t sessionState = 0;
     std::int64_t sessionNumber = 0, receiptNumber = 0;
-    if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
-    std::uint8_t dayState = 0;
-    if (const std::int32_t r = D.IsDayOpened(dayState)) return r;
-    if (dayState == kShiftOpen) return kResultShiftOpen;
-    if (dayState == kShiftExpired) return kResultShiftExpired;
-    if (const std::int32_t r = C.CheckPrintState()) return r;
-    if (const std::int32_t r = D.CancelReceipt()) return r;
+    if (C.Retried()) {
+        // Answered from the report an earlier call made: the reads below only fill the outputs.
+        sessionNumber = -1;
+    } else {
+        if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
+        std::uint8_t dayState = 0;
+        if (const std::int32_t r = D.IsDayOpened(dayState)) return r;
+        if (dayState == kShiftOpen) return kResultShiftOpen;
+        if (dayState == kShiftExpired) return kResultShiftExpired;
+        if (const std::int32_t r = C.CheckPrintState()) return r;
+        if (const std::int32_t r = D.CancelReceipt()) return r;
+    }
     return RunReport(
         C, "OpenShift", "Отчёт об открытии смены",
         [&] { return D.OpenDay(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN)); },
@@ -180,9 +191,14 @@ std::int32_t CloseShiftBody(TOperationContext& C, const std::string& ACashierNam
                             std::int64_t& ASessionNumber, std::int64_t& ADocumentNumber,
                             pugi::xml_document& AOutputParameters) {
     TDevice& D = C.Device();
-    if (const std::int32_t r = PrepareForDocument(C)) return r;
     std::int64_t checks = 0;
-    if (const std::int32_t r = ReadReceiptCount(D, checks)) return r;
+    // A retry answered from the report an earlier call made reads only to fill the outputs.
+    if (C.Retried()) {
+        ReadReceiptCount(D, checks);
+    } else {
+        if (const std::int32_t r = PrepareForDocument(C)) return r;
+        if (const std::int32_t r = ReadReceiptCount(D, checks)) return r;
+    }
     return RunReport(
         C, "CloseShift", "Отчёт о закрытии смены",
         [&] { return D.ZReport(OemCashier(ACashierName), PaddedVATIN(ACashierVATIN)); },
@@ -199,18 +215,38 @@ std::int32_t CloseShiftBody(TOperationContext& C, const std::string& ACashierNam
         });
 }
 
-// Cash in and out are not fiscal documents: an unclear end is resolved by the cash in the till.
+// Cash in and out are not fiscal documents: an unclear end is settled by the cash in the till,
+// which the intent holds as it was before.
 std::int32_t EncashOnce(TOperationContext& C, TCurrencyValue AAmount) {
     TDevice& D = C.Device();
     const auto kopecks = CurrencyToKopecks(AAmount < 0 ? -AAmount : AAmount);
+    TIntent* intent = C.Intents() ? C.Intents()->Draft() : nullptr;
     if (!kopecks || AAmount == 0) return D.Encash(AAmount);
     const std::int64_t change = AAmount > 0 ? static_cast<std::int64_t>(*kopecks) : -static_cast<std::int64_t>(*kopecks);
     std::int64_t before = 0;
-    if (const std::int32_t r = D.GetMoneyReg(kCashInTillRegister, before)) return r;
+    if (const std::int32_t r = D.GetMoneyReg(kCashInTillRegister, before)) {
+        if (IsPlainRefusal(r)) {
+            // Not every register has the money-register read: the operation still runs, unguarded.
+            TLog::Append("TDriver",
+                         fmt::format("the register refused the cash read [{}]; the cash operation runs without "
+                                     "recovery of a lost answer",
+                                     r),
+                         TLog::mtError);
+            return D.Encash(AAmount);
+        }
+        return r;
+    }
+    if (intent) {
+        intent->CashBefore = before;
+        C.Intents()->Record();
+    }
     std::int32_t r = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
         r = D.Encash(AAmount);
-        if (r == 0 || IsPlainRefusal(r)) return r;
+        if (r == 0 || IsPlainRefusal(r)) {
+            if (intent) intent->State = r == 0 ? TIntent::TState::Registered : TIntent::TState::NotRegistered;
+            return r;
+        }
         std::int64_t after = 0;
         std::int32_t q = C.Reconnect();
         if (q == 0) q = D.GetMoneyReg(kCashInTillRegister, after);
@@ -219,10 +255,12 @@ std::int32_t EncashOnce(TOperationContext& C, TCurrencyValue AAmount) {
             return r;
         }
         if (after == before + change) {
+            if (intent) intent->State = TIntent::TState::Registered;
             TLog::Append("TDriver", "WARNING: the answer was lost; the cash in the till shows the operation done",
                          TLog::mtInfo);
             return 0;
         }
+        if (intent) intent->State = TIntent::TState::NotRegistered;
         if (after != before) break;  // something else moved the cash: do not guess
     }
     C.Note("Операция НЕ выполнена");
@@ -230,6 +268,8 @@ std::int32_t EncashOnce(TOperationContext& C, TCurrencyValue AAmount) {
 }
 
 std::int32_t CashInOutcomeBody(TOperationContext& C, TCurrencyValue AAmount) {
+    // Done by an earlier call that could not tell of it.
+    if (C.Retried()) return 0;
     if (const std::int32_t r = PrepareForDocument(C)) return r;
     if (const std::int32_t r = EncashOnce(C, AAmount)) return r;
     if (const std::int32_t r = C.WaitPrintCompletion()) return r;
@@ -249,15 +289,25 @@ std::int32_t ReportCurrentStatusOfSettlementsBody(TOperationContext& C, const st
                                                   const std::string& ACashierVATIN,
                                                   pugi::xml_document& AOutputParameters) {
     TDevice& D = C.Device();
-    if (const std::int32_t r = PrepareForDocument(C)) return r;
     std::int64_t checks = 0;
-    if (const std::int32_t r = ReadReceiptCount(D, checks)) return r;
     std::uint8_t sessionState = 0;
     std::int64_t sessionNumber = 0, receiptNumber = 0;
-    if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
+    if (C.Retried()) {
+        ReadReceiptCount(D, checks);
+    } else {
+        if (const std::int32_t r = PrepareForDocument(C)) return r;
+        if (const std::int32_t r = ReadReceiptCount(D, checks)) return r;
+        if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, sessionNumber, receiptNumber)) return r;
+    }
     return RunReport(
         C, "ReportCurrentStatusOfSettlements", "Отчёт о состоянии расчётов",
-        [&] { return D.CalculationStateReport(OemCashier(ACashierName), Utf8ToSingleByte(ACashierVATIN)); },
+        [&] {
+            // "Printing the previous command" counts as taken at the device; whether the report
+            // exists is the fiscal storage's to say.
+            const std::int32_t r = D.CalculationStateReport(OemCashier(ACashierName), Utf8ToSingleByte(ACashierVATIN));
+            return r == 0 && !D.Response().empty() && D.Response()[0] == kResultPrintingPrevious ? kResultPrintingPrevious
+                                                                                                : r;
+        },
         [&](std::int64_t) -> std::int32_t {
             StartShiftReportDocument(AOutputParameters, checks);
             if (const std::int32_t r = C.WaitPrintCompletion()) return r;

@@ -188,6 +188,24 @@ void TLogSink::SetFailureHandler(TFailureHandler AHandler) {
     FOnFailure = std::move(AHandler);
 }
 
+void TLogSink::SetWarningHandler(TWarningHandler AHandler) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FOnWarning = std::move(AHandler);
+}
+
+void TLogSink::Warn(const std::string& AText) noexcept {
+    try {
+        TWarningHandler handler;
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            handler = FOnWarning;
+        }
+        if (handler) handler(AText);
+    } catch (...) {
+        // The host's error service is the last resort.
+    }
+}
+
 void TLogSink::ReportFailure(const std::string& AReason) noexcept {
     if (ProcessLog().FailureReported.exchange(true)) return;
     std::fprintf(stderr, "%s: cannot write the log (reported once, work goes on): %s\n", kModuleBaseName,

@@ -54,6 +54,11 @@ public:
     // Where a failure of this log is reported besides standard error (once per process).
     using TFailureHandler = std::function<void(const std::string& AReason)>;
     void SetFailureHandler(TFailureHandler AHandler);
+    // A warning for the person at the host (its error service), through the same handler as a
+    // failure of the log; nothing when no handler is set.
+    using TWarningHandler = std::function<void(const std::string& AText)>;
+    void SetWarningHandler(TWarningHandler AHandler);
+    void Warn(const std::string& AText) noexcept;
 
 private:
     void Write(const std::string& ABytes) noexcept;
@@ -64,6 +69,7 @@ private:
     bool FStarted = false;
     std::string FFileName;
     TFailureHandler FOnFailure;
+    TWarningHandler FOnWarning;
 };
 
 // Makes ASink the current thread's log while alive.

@@ -21,6 +21,11 @@ std::string CommonAppDataDir();
 void ForceDirectories(const std::string& dir);
 
 // Full path of the module (shared library or executable) that holds this code.
+// A folder of the current OS user's own named AName inside ADir (which must exist), with a trailing
+// separator: on Linux "<AName>-<uid>", mode 0700, refused when it is a link or belongs to someone
+// else, so another local user can neither read nor plant what is kept there. Throws EOSError.
+std::string PrivateDirectory(const std::string& ADir, const std::string& AName);
+
 std::string ModuleFileName();
 // "major.minor.patch.build": on Windows from the module's version resource.
 std::string ModuleVersionText();

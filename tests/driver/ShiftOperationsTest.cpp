@@ -151,7 +151,7 @@ TEST_F(ShiftOperationsTest, SettlementsReportSendsTheINNUnpaddedAndBuildsTheClos
     ExpectRequisite(1021, Utf8ToSingleByte("Кассир", CodePage::Cp866));
     ExpectRequisite(1203, BytesOf("7700000000"));
     Link.ExpectIdle();
-    Link.Expect({0xFF, 0x38}, TBytes{}, Bytes({80}));  // still printing the previous command: success
+    Link.Expect({0xFF, 0x38}, TBytes{}, Ok());
     ExpectSessionParams(1, 4, 5);
     ExpectExchange(0, 0);
     ASSERT_EQ(ReportCurrentStatusOfSettlementsBody(Context, "Кассир", "7700000000", Out), 0);
@@ -160,6 +160,21 @@ TEST_F(ShiftOperationsTest, SettlementsReportSendsTheINNUnpaddedAndBuildsTheClos
     EXPECT_STREQ(p.attribute("NumberOfDocuments").value(), "7");
     EXPECT_STREQ(p.attribute("BacklogDocumentFirstNumber").value(), "0");
     EXPECT_EQ(Context.Calls, (Strings{"CheckPrintState", "WaitPrintCompletion", "Cut(false,true,-1)"}));
+}
+
+// "Printing the previous command" may come without a report: the fiscal storage says whether one
+// was made, and here none was.
+TEST_F(ShiftOperationsTest, SettlementsReportAnsweredPrintingPreviousIsCheckedInTheFiscalStorage) {
+    ExpectUnlockIdle();
+    Link.ExpectIdle();
+    for (std::uint8_t reg : {144, 145, 146, 147}) ExpectOperationRegister(reg, 1);
+    ExpectSessionParams(1, 4, 4);
+    ExpectFNStatus(3, 0, 60);
+    Link.ExpectIdle();
+    Link.Expect({0xFF, 0x38}, TBytes{}, Bytes({80}));
+    ExpectFNStatus(3, 0, 60);
+    EXPECT_EQ(ReportCurrentStatusOfSettlementsBody(Context, "", "", Out), 80);
+    EXPECT_EQ(Context.Calls, (Strings{"CheckPrintState"}));
 }
 
 TEST_F(ShiftOperationsTest, CashInOutcomeOfZeroPrintsNothingButStillCuts) {

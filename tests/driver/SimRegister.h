@@ -12,6 +12,7 @@
 #include "driver/Driver.h"
 #include "framework/Variant.h"
 #include "platform/TempDir.h"
+#include "transport/LinkTimings.h"
 
 namespace fr::test {
 
@@ -89,6 +90,22 @@ public:
 private:
     TDevice& FDevice;
 };
+
+// The command time-out of QuickTimings; a late answer comes after twice that.
+inline constexpr int kCommandMs = 60;
+
+// Link time constants short enough for matrices of faults.
+inline TLinkTimings QuickTimings() {
+    TLinkTimings quick;
+    quick.HandshakeTimeoutMs = 30;
+    quick.InterByteTimeoutMs = 20;
+    quick.PerByteTotalTimeoutMs = 100;
+    quick.ReceiveTimeoutMs = 30;
+    quick.InquiryBudgetMs = 150;
+    quick.ResendWaitMs = 20;
+    quick.CommandTimeoutCapMs = kCommandMs;
+    return quick;
+}
 
 // A sale of ACount positions with mixed rates, a discount and a marking code on the first.
 inline std::string SalePackage(int ACount) {

@@ -120,6 +120,11 @@ void ReplaceFileContents(const std::string& Path, std::string_view Text) {
         ::unlink(tmp.c_str());
         throw EOSError("Cannot replace " + Path, err);
     }
+    // The rename on the disk as well: a record written before a command must survive a power cut.
+    const auto slash = Path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : Path.substr(0, slash + 1);
+    UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.Valid()) ::fsync(dirFd.Get());
 }
 
 bool RemoveFile(const std::string& Path) { return ::unlink(Path.c_str()) == 0; }

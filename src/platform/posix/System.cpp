@@ -64,6 +64,17 @@ void ForceDirectories(const std::string& dir) {
     if (!missing.empty()) ::chmod(missing.front().c_str(), 01777);
 }
 
+std::string PrivateDirectory(const std::string& ADir, const std::string& AName) {
+    const std::string dir = fmt::format("{}{}-{}", ADir, AName, ::geteuid());
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) throw EOSError("Cannot create directory " + dir, errno);
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0) throw EOSError("Cannot read " + dir, errno);
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        throw EOSError(dir + " is not a folder of this user's own", EPERM);
+    if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0) throw EOSError("Cannot restrict " + dir, errno);
+    return dir + "/";
+}
+
 std::string ModuleFileName() {
     Dl_info info{};
     if (::dladdr(reinterpret_cast<void*>(&ModuleFileName), &info) != 0 && info.dli_fname) {

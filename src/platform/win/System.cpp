@@ -73,6 +73,25 @@ std::string CommonAppDataDir() {
     return "C:\\ProgramData\\";
 }
 
+// The folder inherits no shared rights: a folder created under the per-user application data is
+// the user's own by Windows' defaults, so that is where it goes unless the data folder was set.
+std::string PrivateDirectory(const std::string& ADir, const std::string& AName) {
+    std::string base = ADir;
+    wchar_t path[MAX_PATH] = {};
+    const char* env = std::getenv("FR_APPDATA_DIR");
+    if (!(env && *env) && SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)))
+        base = WithSeparator(win::Narrow(path)) + kModuleBaseName + "\\";
+    wchar_t user[256] = {};
+    DWORD size = 256;
+    const std::string owner = ::GetUserNameW(user, &size) ? win::Narrow(user) : "user";
+    const std::string dir = base + AName + "-" + owner;
+    ForceDirectories(base);
+    // Not through ForceDirectories, which would give the folder the shared rights.
+    if (!::CreateDirectoryW(win::Wide(dir).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+        throw EOSError("Cannot create directory " + dir, static_cast<int>(::GetLastError()));
+    return dir + "\\";
+}
+
 void ForceDirectories(const std::string& dir) {
     namespace fs = std::filesystem;
     fs::path p(win::Wide(dir));

@@ -44,6 +44,14 @@ TLinkServer::TLinkServer(TLinkTimings timings, THandler handler, TConnectHandler
     if (::pipe2(p, O_CLOEXEC | O_NONBLOCK) != 0) throw EOSError("pipe", errno);
     FWakeRead.Reset(p[0]);
     FWakeWrite.Reset(p[1]);
+    if (::pipe2(p, O_CLOEXEC | O_NONBLOCK) != 0) throw EOSError("pipe", errno);
+    FEndDelayRead.Reset(p[0]);
+    FEndDelayWrite.Reset(p[1]);
+}
+
+void TLinkServer::EndDelay() {
+    std::uint8_t b = 1;
+    [[maybe_unused]] auto n = ::write(FEndDelayWrite.Get(), &b, 1);
 }
 
 TLinkServer::~TLinkServer() { Stop(); }
@@ -180,9 +188,13 @@ bool TLinkServer::Wait(std::chrono::milliseconds ms) {
     for (;;) {
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now()).count();
         if (left <= 0) return true;
-        pollfd p{FWakeRead.Get(), POLLIN, 0};
-        int r = ::poll(&p, 1, static_cast<int>(left));
-        if (r > 0) return false;
+        pollfd p[2] = {{FWakeRead.Get(), POLLIN, 0}, {FEndDelayRead.Get(), POLLIN, 0}};
+        if (::poll(p, 2, static_cast<int>(left)) <= 0) continue;
+        if (p[0].revents) return false;
+        std::uint8_t buf[16];
+        while (::read(FEndDelayRead.Get(), buf, sizeof buf) > 0) {
+        }
+        return true;
     }
 }
 
@@ -207,6 +219,7 @@ bool TLinkServer::WritePaced(int fd, const TBytes& b, int bitRate, int piece) {
 
 int TLinkServer::Serve(int fd) {
     int pushback = kTimeout;
+    FDeaf = false;
     for (;;) {
         int b = pushback >= 0 ? pushback : ReadByte(fd, std::nullopt, true);
         pushback = kTimeout;
@@ -219,6 +232,7 @@ int TLinkServer::Serve(int fd) {
             return kClosed;
         }
         if (b == kEnq) {
+            if (FDeaf && (!FDeafUntil || TClock::now() < *FDeafUntil)) continue;
             TBytes old = FPending.value_or(TBytes{});
             int r = FPending ? (WriteAll(fd, {kAck}) ? SendAnswer(fd, old, TPlan{}) : kClosed)
                              : (WriteAll(fd, {kNak}) ? kTimeout : kClosed);
@@ -257,7 +271,12 @@ int TLinkServer::HandleFrame(int fd, const TBytes& message) {
     FPending.reset();  // a new command abandons an answer not collected
     TPlan plan = FHandler(message);
     FResendAtOnce = plan.ResendAtOnce;
-    if (plan.Silence) return kTimeout;
+    FDeaf = plan.Deaf;
+    // A terminal is never replaced: a deaf register that stays deaf till the next frame would
+    // never hear the probe that precedes that frame.
+    FDeafUntil.reset();
+    if (plan.Deaf && plan.DelayMs > 0) FDeafUntil = TClock::now() + std::chrono::milliseconds(plan.DelayMs);
+    if (plan.Silence || plan.Deaf) return kTimeout;
     if (plan.Nak) return WriteAll(fd, {kNak}) ? kTimeout : kClosed;
     if (plan.NoAck) {
         FPending = plan.Answer;

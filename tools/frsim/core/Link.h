@@ -27,6 +27,7 @@ struct TPlan {
     bool BadCheck = false;
     bool Disconnect = false;
     bool Drop = false;
+    bool Deaf = false;  // no answer to this frame nor to any ENQ before the next frame (or DelayMs)
     int DelayMs = 0;
     int BitRate = 0;  // 0: not split
     int PieceSize = 1;
@@ -50,6 +51,8 @@ public:
     void Start();
     void Stop();
     bool Running() const { return FThread.joinable(); }
+    // Ends a delay in progress now: the late answer goes out (to a host that may be gone).
+    void EndDelay();
 
 private:
     enum : int { kTimeout = -1, kClosed = -2, kStop = -3, kNewClient = -4 };
@@ -69,7 +72,9 @@ private:
     THandler FHandler;
     TConnectHandler FOnConnect;
     bool FResendAtOnce = true;
-    UniqueFd FListen, FMaster, FSlave, FWakeRead, FWakeWrite;
+    bool FDeaf = false;  // ENQ goes unanswered until the next frame (or FDeafUntil)
+    std::optional<std::chrono::steady_clock::time_point> FDeafUntil;
+    UniqueFd FListen, FMaster, FSlave, FWakeRead, FWakeWrite, FEndDelayRead, FEndDelayWrite;
     std::thread FThread;
     std::optional<TBytes> FPending;  // an answer not yet acknowledged by the host
 };

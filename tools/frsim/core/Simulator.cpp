@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -22,6 +23,8 @@ namespace fr::sim {
 struct TSimulator::TShared {
     explicit TShared(TRegister::TSteadyNow now) : Reg(std::move(now)) {}
     mutable std::mutex Lock;
+    // Notified after every command the register has handled (for WaitUntil).
+    std::condition_variable Handled;
     TRegister Reg;
     std::vector<TFault> Faults;
     int Connections = 0;
@@ -60,13 +63,17 @@ struct TSimulator::TShared {
             case TFaultKind::Disconnect: plan.Disconnect = true; break;
             case TFaultKind::Refuse: refuse = it->Code; break;
             case TFaultKind::DropAfterExecute: plan.Drop = true; break;
+            case TFaultKind::Deaf:
+                plan.Deaf = true;
+                plan.DelayMs = std::max(0, it->DelayMs);
+                break;
             }
             if (it->Count > 0 && --it->Count == 0)
                 it = Faults.erase(it);
             else
                 ++it;
         }
-        if (plan.Silence || plan.Nak) return plan;
+        if (plan.Silence || plan.Nak || plan.Deaf) return plan;
         if (refuse) {
             std::size_t codeLen = !m.empty() && m[0] >= 0xFE ? std::min<std::size_t>(2, m.size()) : std::min<std::size_t>(1, m.size());
             plan.Answer.assign(m.begin(), m.begin() + static_cast<std::ptrdiff_t>(codeLen));
@@ -75,6 +82,7 @@ struct TSimulator::TShared {
             plan.Answer = Reg.Execute(m);
         }
         if (plan.Answer.size() > 255) plan.Answer.resize(255);
+        Handled.notify_all();
         return plan;
     }
 };
@@ -229,7 +237,21 @@ TSimStatus TSimulator::Status() const {
     return s;
 }
 
+bool TSimulator::WaitUntil(const std::function<bool(const TSimStatus&)>& condition,
+                           std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(FShared->Lock);
+    return FShared->Handled.wait_for(lock, timeout, [&] {
+        TSimStatus s = FShared->Reg.Status();
+        s.Connections = FShared->Connections;
+        s.Commands = FShared->Commands;
+        return condition(s);
+    });
+}
+
 void TSimulator::AddFault(const TFault& f) { FR_LOCKED; FShared->Faults.push_back(f); }
+void TSimulator::EndDelay() {
+    if (FLink) FLink->EndDelay();
+}
 void TSimulator::ClearFaults() { FR_LOCKED; FShared->Faults.clear(); }
 std::vector<TFault> TSimulator::Faults() const { FR_LOCKED; return FShared->Faults; }
 
@@ -331,7 +353,7 @@ std::optional<std::int64_t> ParseDateTime(const std::string& s) {
 }
 
 const char* kKinds[] = {"silence", "nak",   "badcheck", "noack",  "uncollected",
-                        "split",   "delay", "disconnect", "refuse", "drop"};
+                        "split",   "delay", "disconnect", "refuse", "drop", "deaf"};
 
 }  // namespace
 
@@ -382,6 +404,9 @@ std::optional<TFault> TSimulator::ParseFault(const std::string& text) {
         f.Code = *v;
         break;
     }
+    case TFaultKind::Deaf:
+        if (arg.empty()) break;
+        [[fallthrough]];
     case TFaultKind::Delay: {
         auto v = Number<int>(arg);
         if (!v || *v < 0 || *v > 600000) return std::nullopt;
@@ -423,7 +448,7 @@ std::string TSimulator::ControlHelp() {
            "  fault FAULT                 add a fault, FAULT = KIND[:CMD][xCOUNT][=ARG]\n"
            "                              KIND: silence nak badcheck noack uncollected\n"
            "                              split(=RATE[/PIECE]) delay(=MS) disconnect\n"
-           "                              refuse(=CODE) drop; CMD hex (10, ff45);\n"
+           "                              refuse(=CODE) drop deaf(=MS); CMD hex (10, ff45);\n"
            "                              COUNT frames (default 1, 0 = until cleared)\n"
            "  faults | faults clear       list | clear the faults\n"
            "  resend now|enq              a NAKed answer is resent at once | at the next ENQ\n"

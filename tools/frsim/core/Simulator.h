@@ -47,6 +47,8 @@ enum class TFaultKind {
     Disconnect,        // ACK, executed, half of the answer, then the connection is dropped
     Refuse,            // answered with result Code, not executed
     DropAfterExecute,  // ACK, executed (e.g. a receipt fiscalised), connection dropped, no answer
+    Deaf,              // the frame is ignored, not executed, and so is every ENQ until the next
+                       // frame or DelayMs: the host cannot tell whether the command was carried out
 };
 
 // The fault's name as the control commands and the fault listing spell it ("noack", "drop").
@@ -59,7 +61,7 @@ struct TFault {
     // Number of matching frames it applies to; 0 = every matching frame until cleared.
     int Count = 1;
     int Code = 0;         // Refuse
-    int DelayMs = 0;      // Delay
+    int DelayMs = 0;      // Delay; Deaf: how long ENQ goes unanswered (0: till the next frame)
     int BitRate = 9600;   // Split: 10 bits per byte
     int PieceSize = 1;    // Split
     // Matching frames let through untouched before the fault acts (a fault at a chosen frame).
@@ -156,6 +158,9 @@ public:
     void SetPassword(std::uint32_t password);
     void MarkDocumentsSent();             // clears the backlog of documents for the operator
     TSimStatus Status() const;
+    // Waits until the status after a handled command satisfies the condition (also checked at once); false
+    // when the time-out passed first. For tests that act at a chosen point of another process's run.
+    bool WaitUntil(const std::function<bool(const TSimStatus&)>& condition, std::chrono::milliseconds timeout) const;
     // Every document in the fiscal storage, oldest first.
     std::vector<TSimDocument> Documents() const;
     void SetLinkBehaviour(const TLinkBehaviour& behaviour);
@@ -163,6 +168,9 @@ public:
 
     // Control: faults.
     void AddFault(const TFault& fault);
+    // Ends a delay in progress (a late answer goes out now): after a test killed the host that
+    // waited for it, the register need not stay busy for the rest of the delay.
+    void EndDelay();
     void ClearFaults();
     std::vector<TFault> Faults() const;
 
