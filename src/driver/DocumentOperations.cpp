@@ -78,6 +78,10 @@ std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOpera
     TDevice& device = AEnv.Device();
     const auto finish = [&] {
         std::int32_t r = AEnv.WaitPrintCompletion();
+        // Out of paper the register still answers these queries: the outputs are read anyway.
+        constexpr std::int32_t kPrintGivenUp = 3027;  // the print wait's own refusal
+        const std::int32_t printed = r == kPrintGivenUp ? r : 0;
+        if (printed != 0) r = 0;
         if (r == 0) {
             std::uint8_t fnState = 0;
             std::int64_t session = 0, receipt = 0;
@@ -89,7 +93,7 @@ std::int32_t FinishFiscalDocument(TDocumentEnvironment& AEnv, const char* AOpera
             r = device.GetFieldAsStr(kSiteTable, kSiteRow, kSiteField, site);
             if (r == 0) AOut.AddressSiteInspections = SingleByteToUtf8(TrimBytes(site));
         }
-        return r;
+        return r != 0 ? r : printed;
     };
     const std::int32_t r = QueryOnFreshLinkAfterFailure(finish, [&](std::int32_t AFailure) {
         TLog::Append(kLogCaption,
