@@ -37,6 +37,9 @@ std::string StableSerialName(const std::string& Device, const std::string& ByIdD
 
 // Empty when this process may read and write Device; else the system's text and what to do.
 std::string SerialAccessProblem(const std::string& Device);
+// The group that may read and write Device besides its owner ("dialout" for serial devices on
+// Debian); empty when the group has no such right or Device cannot be seen.
+std::string SerialDeviceGroup(const std::string& Device);
 
 // Points COM<Number> in the system-wide folder at Target (replacing a link there), creating the
 // folder (mode 0755) when missing. Only root or the folder's owner may; false with the reason.

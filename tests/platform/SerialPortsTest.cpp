@@ -121,6 +121,10 @@ TEST_F(SerialPortsTest, MappingPrefersTheByIdNameAndOnlyRootOrTheFoldersOwnerMay
     EXPECT_EQ(StableSerialName(dev + "ttyACM0", byId), byId + "usb-Register_00123-if00");
     EXPECT_EQ(StableSerialName(byId + "usb-Register_00123-if00", byId), byId + "usb-Register_00123-if00");
     EXPECT_EQ(StableSerialName(dev + "ttyUSB1", byId), dev + "ttyUSB1") << "no stable name: kept";
+    ::chmod((dev + "ttyUSB1").c_str(), 0660);
+    ::chmod((dev + "ttyS0").c_str(), 0600);
+    EXPECT_EQ(SerialDeviceGroup(dev + "ttyUSB1"), "root");
+    EXPECT_EQ(SerialDeviceGroup(dev + "ttyS0"), "") << "the group may not use it";
     const auto present = SerialDevicesPresent(dev, byId);
     std::string listed;
     for (const auto& p : present) listed += p.Device.substr(dev.size()) + (p.StableName.empty() ? " " : "* ");

@@ -25,6 +25,9 @@ int MapPort(int ANumber, const std::string& ADevice, std::ostream& AOut, std::os
         AErr << "frcli port: this user cannot open it: " << problem << '\n';
         return 1;
     }
+    // Root opens anything: the user the platform runs as is the one to think of.
+    if (const std::string group = fr::SerialDeviceGroup(target); !group.empty())
+        AOut << fmt::format("the user the platform runs as needs the group {} (sudo usermod -aG {} USER)\n", group, group);
     return 0;
 }
 

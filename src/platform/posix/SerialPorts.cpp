@@ -122,6 +122,12 @@ std::string SerialAccessProblem(const std::string& Device) {
     return text;
 }
 
+std::string SerialDeviceGroup(const std::string& Device) {
+    struct stat st {};
+    if (::stat(Device.c_str(), &st) != 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) return {};
+    return NameOfGroup(st.st_gid);
+}
+
 bool MapSerialPort(int Number, const std::string& Target, std::string& Error) {
     const std::string dir = SystemPortMapDir();
     struct stat st {};

@@ -14,6 +14,8 @@ std::string StableSerialName(const std::string& Device, const std::string&) { re
 
 std::string SerialAccessProblem(const std::string&) { return {}; }
 
+std::string SerialDeviceGroup(const std::string&) { return {}; }
+
 bool MapSerialPort(int, const std::string&, std::string& Error) {
     Error = "on Windows port N is COMN itself: nothing to map";
     return false;
