@@ -22,6 +22,8 @@ public:
     void SetIPAddress(const std::string& AValue) override { FIPAddress = AValue; }
     int GetTCPPort() const override { return FTCPPort; }
     void SetTCPPort(int AValue) override { FTCPPort = AValue; }
+    // "address:port: reason" when the last connection could not be made.
+    std::string ConnectionErrorText() const override { return FSocketProtocolImpl->ConnectErrorText(); }
 
 private:
     std::unique_ptr<TSocketProtocol> FSocketProtocolImpl;

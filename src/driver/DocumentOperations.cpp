@@ -70,10 +70,6 @@ std::u16string Folded(std::string_view AText) {
     return text;
 }
 
-// After the register has fiscalised the document: wait for the print, read the shift number and
-// the site address, cut. The document exists with its number and fiscal sign, so a failure here
-// is logged and the call still succeeds: reported as failed, the document would be registered
-// again by the cashier's retry.
 // The shift number and the site address of a registered document, read after a link failure once
 // more on a fresh link. 0 or the failure, logged: the document exists whatever happens here.
 std::int32_t ReadDocumentDetails(TDocumentEnvironment& AEnv, const char* AOperation, TReceiptOutputs& AOut,
@@ -81,6 +77,10 @@ std::int32_t ReadDocumentDetails(TDocumentEnvironment& AEnv, const char* AOperat
     TDevice& device = AEnv.Device();
     const auto finish = [&] {
         std::int32_t r = AWaitPrint ? AEnv.WaitPrintCompletion() : 0;
+        // Out of paper the register still answers these queries: the outputs are read anyway.
+        constexpr std::int32_t kPrintGivenUp = 3027;  // the print wait's own refusal
+        const std::int32_t printed = r == kPrintGivenUp ? r : 0;
+        if (printed != 0) r = 0;
         if (r == 0) {
             std::uint8_t fnState = 0;
             std::int64_t session = 0, receipt = 0;
@@ -92,7 +92,7 @@ std::int32_t ReadDocumentDetails(TDocumentEnvironment& AEnv, const char* AOperat
             r = device.GetFieldAsStr(kSiteTable, kSiteRow, kSiteField, site);
             if (r == 0) AOut.AddressSiteInspections = SingleByteToUtf8(TrimBytes(site));
         }
-        return r;
+        return r != 0 ? r : printed;
     };
     const std::int32_t r = QueryOnFreshLinkAfterFailure(finish, [&](std::int32_t AFailure) {
         TLog::Append(kLogCaption,

@@ -148,6 +148,7 @@ std::int32_t TDriver::EnableDevice() {
         FDevice->SetTCPPort(GetSettingValueInt("IPPort"));
         result = FDevice->Enable(FDevice->GetIPAddress(), FDevice->GetTCPPort());
         FDevice->SetConnectionType(kConnectionTcp);
+        if (result != 0) FExtErrorDescr = FDevice->ConnectionErrorText();
     } else {
         const int port = GetSettingValueInt("PortNumber");
         const int baud = GetSettingValueInt("BaudRate");
@@ -221,6 +222,7 @@ std::int32_t TDriver::ConnectForOperation() {
     // holding for everything printed, as it does over serial, where the width stays as set.
     const std::uint8_t lineLength = FDevice->GetLineLen();
     const std::int32_t result = FDevice->Enable(FDevice->GetIPAddress(), FDevice->GetTCPPort());
+    if (result != 0) FExtErrorDescr = FDevice->ConnectionErrorText();
     bool keepLineLength = false;
     try {
         keepLineLength = GetSettingValueInt("MaxReceiptRowLength") > 0;

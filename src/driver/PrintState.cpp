@@ -37,7 +37,10 @@ std::int32_t TDriver::CheckPrintState() {
     if (const std::int32_t result = FDevice->ContinuePrint(); result != 0) return result;
     FDevice->WaitForEndPrinting();
     ReadSubmode(*FDevice, submode);
-    return PrintInterrupted(submode) ? errPrintFailed : errPreviousDocumentPrinted;
+    if (PrintInterrupted(submode)) return errPrintFailed;
+    // The document's own cut never came: its print was given up on before it.
+    CutAfterDocument(false, true, -1);
+    return errPreviousDocumentPrinted;
 }
 
 std::int32_t TDriver::WaitPrintCompletion() {

@@ -22,6 +22,8 @@ constexpr std::uint8_t kReceiptCountRegisters[] = {144, 145, 146, 147};
 
 // IsDayOpened's states.
 constexpr std::uint8_t kShiftOpen = 1, kShiftExpired = 2;
+// The register's mode (full state) while its shift is older than 24 hours.
+constexpr std::uint8_t kModeShiftExpired = 3;
 
 // The FN warning flags reported after a shift is opened.
 constexpr std::uint8_t kWarnUrgentReplacement = 0x01, kWarnResourcesExhaustion = 0x02,
@@ -326,6 +328,13 @@ std::int32_t GetCurrentStatusBody(TOperationContext& C, std::int64_t& ACheckNumb
     std::uint8_t sessionState = 0;
     if (const std::int32_t r = D.GetCurrentSessionParams(sessionState, ASessionNumber, ACheckNumber)) return r;
     ASessionState = static_cast<std::uint8_t>(sessionState + 1);
+    if (sessionState == 1) {
+        // The fiscal storage knows only open or closed; the register's mode tells a shift past
+        // 24 hours, which the host shows as state 3.
+        std::uint8_t mode = 0;
+        if (const std::int32_t r = D.GetStateKKT(mode)) return r;
+        if (mode == kModeShiftExpired) ASessionState = 3;
+    }
     std::uint8_t life = 0, curDoc = 0, docData = 0, fnSession = 0, warnings = 0;
     if (const std::int32_t r = D.GetFNCurrentStatus(life, curDoc, docData, fnSession, warnings, ACheckNumber))
         return r;

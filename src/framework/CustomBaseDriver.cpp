@@ -1,5 +1,7 @@
 #include "framework/CustomBaseDriver.h"
 
+#include <fmt/format.h>
+
 #include "framework/ErrorCodes.h"
 #include "framework/Resources.h"
 #include "platform/TextCase.h"
@@ -13,6 +15,35 @@ std::string TrimBlanks(const std::string& s) {
     while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
     while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
     return s.substr(b, e - b);
+}
+
+// What a setting of type AType takes, for the text of a refused value.
+const char* KindTaken(TDataType AType) {
+    switch (AType) {
+        case dtNumber: return "число";
+        case dtString: return "строку";
+        case dtDateTime: return "дату";
+        case dtBoolean: return "булево значение (Истина или Ложь)";
+    }
+    return "строку";
+}
+
+// The value a host passed, as the refusal names it.
+std::string KindGiven(const TVariant& AValue) {
+    if (AValue.IsString()) return "строка \"" + AValue.AsString() + "\"";
+    switch (AValue.VarType()) {
+        case varEmpty:
+        case varNull: return "пустое значение";
+        case varBoolean: return "булево значение";
+        case varDate: return "дата";
+        case varSmallint:
+        case varInteger:
+        case varByte:
+        case varSingle:
+        case varDouble:
+        case varCurrency: return "число " + AValue.AsString();
+        default: return "значение другого типа";
+    }
 }
 
 }  // namespace
@@ -114,7 +145,21 @@ int TCustomBaseDriver::CallSetParameter(TVariant& pvarRetValue, TParams& paParam
     FLastResultDescription.clear();
     if (!CheckParams(pvarRetValue, paParams, 2)) return 0;
     const std::string name = GetParam(paParams, 0).AsString();
-    SetSettingValue(name, GetParam(paParams, 1), false);
+    const TVariant& value = GetParam(paParams, 1);
+    const TSettingStruct* setting = FindSetting(name);
+    // A name no setting has is ignored (a host may pass settings of another driver); a value
+    // the setting cannot take is refused, or the next Open would quietly use the old one.
+    if (!setting) {
+        FLog.Append("SetParameter", "no setting named \"" + name + "\": ignored", TLog::mtError);
+    } else if (!SetSettingValue(name, value, false)) {
+        FLastResultCode = errInvalidParameter;
+        FLastResultDescription = fmt::format("{}; параметр {} ({}) принимает {}, получено: {}; значение не изменено",
+                                             GetErrorDescription(errInvalidParameter), setting->ID, setting->Name,
+                                             KindTaken(setting->ValueType), KindGiven(value));
+        FLog.Append("SetParameter", FLastResultDescription, TLog::mtError);
+        pvarRetValue = TVariant(false);
+        return 0;
+    }
     if (SameText(std::string_view(name), std::string_view("DebugLogEnabled"))) UpdateDebugLogEnabled();
     FLastResultCode = 0;
     pvarRetValue = TVariant(true);

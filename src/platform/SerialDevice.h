@@ -19,8 +19,13 @@ struct TSerialLine {
     bool XonXoffIn = false;
 };
 
-// The device path of serial port N: on Linux the link <data folder>fr_tarvikonline1c83/COM<N>
-// when it exists, else /dev/ttyS<N-1>; on Windows \\.\COM<N>.
+// The system-wide folder of COM<N> links, read for every user before the data folder, with a
+// trailing separator: $FR_PORTMAP_DIR when set, else /etc/fr_tarvikonline1c83/. Empty on
+// Windows, where the ports have their own names.
+std::string SystemPortMapDir();
+
+// The device path of serial port N: on Linux the link COM<N> in the system-wide folder, else in
+// <data folder>fr_tarvikonline1c83/, when it exists, else /dev/ttyS<N-1>; on Windows \\.\COM<N>.
 std::string SerialDevicePath(int PortNumber);
 
 class TSerialDevice {
@@ -33,11 +38,14 @@ public:
     TSerialDevice& operator=(const TSerialDevice&) = delete;
 
     // Opens Path for this process alone and discards what is buffered; false with the system's
-    // text in Error. On Linux a link outside /dev/ is honoured only when root or this process's
-    // user owns it: the data folder that holds the COM<n> links is writable by every local user.
+    // text in Error, followed by what to do about it (no rights, busy, no such device). On Linux
+    // a link outside /dev/ is honoured only when root, this process's user or the owner of a
+    // folder no one else may write owns it: the data folder that holds the per-user COM<n> links
+    // is writable by every local user.
     bool Open(const std::string& Path, std::string& Error);
     bool IsOpen() const;
-    // Drops DTR and RTS, discards unread input, closes. Bytes already written still go out.
+    // Drops DTR and RTS, discards unread input, gives up exclusive use, closes. Bytes already
+    // written still go out.
     void Close();
     // Raises or drops DTR and RTS (many interface converters power themselves from them); a
     // line without modem control ignores it.

@@ -21,8 +21,10 @@ public:
 
     // Dotted IPv4 text only (no name look-up).
     static bool IsIPv4(const std::string& Address);
-    // Connects with Nagle's algorithm off, so that every control byte leaves at once.
+    // Connects with Nagle's algorithm off, so that every control byte leaves at once. A failure
+    // leaves the system's reason in ConnectError.
     TConnect Connect(const std::string& Address, std::uint16_t Port, TDeadline Deadline);
+    const std::string& ConnectError() const { return FConnectError; }
     bool Valid() const { return FSocket != kNone; }
     // Takes over a socket connected elsewhere (the system's handle), such as one end of a socket
     // pair in a test.
@@ -43,6 +45,7 @@ public:
 private:
     static constexpr std::intptr_t kNone = -1;
     std::intptr_t FSocket = kNone;
+    std::string FConnectError;
 };
 
 }  // namespace fr

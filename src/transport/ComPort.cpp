@@ -39,7 +39,8 @@ std::string TComm::DevicePath() const { return SerialDevicePath(FPortNumber); }
 bool TComm::Open() {
     if (Opened()) return true;
     std::string error;
-    if (!FDevice.Open(DevicePath(), error)) return Fail(std::string(kOpenFailed) + ". " + error);
+    const std::string path = DevicePath();
+    if (!FDevice.Open(path, error)) return Fail(std::string(kOpenFailed) + " " + path + ": " + error);
     // A port that could not be configured is closed again, so that a later Open starts afresh
     // instead of succeeding on a half-configured port.
     if (!ApplyLineSettings()) {

@@ -1,7 +1,8 @@
 #pragma once
 // A serial port: COM<n> is the system's device for port n (SerialDevicePath), opened raw and
 // exclusive, with DTR and RTS raised (dropped again on close). On Linux a COM<n> link in the
-// shared data folder is honoured only when root or this process's user owns it.
+// shared data folder is honoured only when root or this process's user owns it. A port that
+// cannot be opened is named in the text, with what to do about it.
 //
 // Reads and writes follow the classic serial time-out record: a read ends after ReadInterval ms
 // of silence between two bytes or after ReadMultiplier * count + ReadConstant ms in all; a write

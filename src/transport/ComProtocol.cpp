@@ -26,10 +26,10 @@ public:
         return ok;
     }
     bool ReadControl(std::uint8_t& AByte, int ATimeoutMs) override {
-        // A byte that did not arrive is traced as the last one held.
         const bool got = FPort.ReadChar(FLast, static_cast<std::uint32_t>(ATimeoutMs > 0 ? ATimeoutMs : 1));
         // The frame an STX begins is traced whole.
-        if (!got || FLast != link::STX) link::Trace(kCaption, "<- ", FLast, got);
+        if (!got) link::TraceSilence(kCaption, ATimeoutMs > 0 ? ATimeoutMs : 1);
+        else if (FLast != link::STX) link::Trace(kCaption, "<- ", FLast, true);
         AByte = FLast;
         return got;
     }

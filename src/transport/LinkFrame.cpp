@@ -69,4 +69,9 @@ void Trace(const char* Caption, const char* Prefix, const std::uint8_t* Data, st
     TLog::Append(Caption, Prefix + HexDump(Data, Size), Ok ? TLog::mtInfo : TLog::mtError);
 }
 
+void TraceSilence(const char* Caption, int TimeoutMs) {
+    if (TLog::LogLevel() == 0) return;
+    TLog::Append(Caption, "<- no answer within " + std::to_string(TimeoutMs) + " ms", TLog::mtError);
+}
+
 }  // namespace fr::link

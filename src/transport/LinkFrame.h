@@ -47,5 +47,7 @@ inline void Trace(const char* Caption, const char* Prefix, const TBytes& Data, b
 inline void Trace(const char* Caption, const char* Prefix, std::uint8_t Byte, bool Ok) {
     Trace(Caption, Prefix, &Byte, 1, Ok);
 }
+// A control byte awaited in vain: "<- no answer within N ms" (ERROR), not a byte that never came.
+void TraceSilence(const char* Caption, int TimeoutMs);
 
 }  // namespace fr::link

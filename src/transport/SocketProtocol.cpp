@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include <fmt/format.h>
+
 #include "framework/ErrorCodes.h"
 #include "transport/LinkExchange.h"
 #include "transport/LinkFrame.h"
@@ -45,18 +47,23 @@ int TCustomSocketProtocol::OpenConnection(const std::string& AIPAddress, int ATC
     FTCPPort = ATCPPort;
     FSocket.Close();
     FConnectionLost = false;
+    FConnectErrorText.clear();
     const std::string address = Trim(AIPAddress);
-    if (!TTcpSocket::IsIPv4(address)) return errAddress;
+    const auto fail = [&](int ACode, const std::string& AReason) {
+        FConnectErrorText = fmt::format("{}:{}: {}", address, ATCPPort, AReason);
+        return ACode;
+    };
+    if (!TTcpSocket::IsIPv4(address)) return fail(errAddress, "адрес не в виде IPv4 (например, 192.168.1.10)");
     // A port out of range would otherwise be truncated to some other port.
-    if (ATCPPort < 1 || ATCPPort > 65535) return errPortRange;
+    if (ATCPPort < 1 || ATCPPort > 65535) return fail(errPortRange, "порт вне диапазона 1..65535");
     const auto deadline = TClock::now() + std::chrono::milliseconds(LinkTimings().ConnectTimeoutMs);
     switch (FSocket.Connect(address, static_cast<std::uint16_t>(ATCPPort), deadline)) {
         case TTcpSocket::TConnect::Ok: return errOK;
-        case TTcpSocket::TConnect::BadAddress: return errAddress;
-        case TTcpSocket::TConnect::CreateFailed: return errSocketCreate;
+        case TTcpSocket::TConnect::BadAddress: return fail(errAddress, FSocket.ConnectError());
+        case TTcpSocket::TConnect::CreateFailed: return fail(errSocketCreate, FSocket.ConnectError());
         case TTcpSocket::TConnect::ConnectFailed: break;
     }
-    return errConnect;
+    return fail(errConnect, FSocket.ConnectError());
 }
 
 int TCustomSocketProtocol::CloseConnection() { return FSocket.Close(); }
@@ -134,7 +141,8 @@ public:
     bool ReadControl(std::uint8_t& AByte, int ATimeoutMs) override {
         const bool got = FOwner.ReceiveByte(FLast, ATimeoutMs);
         // The frame an STX begins is traced whole.
-        if (!got || FLast != link::STX) link::Trace(kCaption, "<- ", FLast, got);
+        if (!got) link::TraceSilence(kCaption, ATimeoutMs);
+        else if (FLast != link::STX) link::Trace(kCaption, "<- ", FLast, true);
         AByte = FLast;
         return got;
     }

@@ -19,6 +19,8 @@ public:
     // 0, or 600..606. The address is dotted IPv4 (no name look-up: a host name gives 604); a port
     // outside 1..65535 gives 603.
     int OpenConnection(const std::string& AIPAddress, int ATCPPort);
+    // "address:port: reason" of the last OpenConnection that failed; empty after one that worked.
+    const std::string& ConnectErrorText() const { return FConnectErrorText; }
     // 0, or -1 when closing the socket failed (the socket is released either way).
     int CloseConnection();
     bool Connected() const;
@@ -41,6 +43,7 @@ protected:
     TTcpSocket FSocket;
     // The peer closed or reset the connection: further probes cannot succeed.
     bool FConnectionLost = false;
+    std::string FConnectErrorText;
     std::string FIPAddress;
     int FTCPPort = 0;
 };

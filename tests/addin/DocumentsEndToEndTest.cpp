@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
+
 #include <unistd.h>
 
 #include <chrono>
@@ -213,6 +215,8 @@ TEST_P(DocumentsEndToEnd, ReceiptFiscalisedBeforeAPrintFailureIsReported) {
     while (before < static_cast<int>(tape.size()) && tape[before].Text != "ПРИХОД") ++before;
     ASSERT_LT(before, static_cast<int>(tape.size()));
     Sim.SetPaperOutAfter(before + 2);
+    const TVariant session = p[4], site = p[6];
+    ASSERT_FALSE(site.AsString().empty());
 
     const TOutcome r = Check(kSale, p);
     EXPECT_TRUE(r.Ok) << r.Text;
@@ -220,12 +224,19 @@ TEST_P(DocumentsEndToEnd, ReceiptFiscalisedBeforeAPrintFailureIsReported) {
     EXPECT_EQ(doc["type"], 3);
     EXPECT_EQ(p[3], TVariant(static_cast<double>(doc["number"].get<std::uint32_t>())));
     EXPECT_EQ(p[5].AsString(), std::to_string(doc["sign"].get<std::uint32_t>()));
+    // Read without paper, as after a printed receipt.
+    EXPECT_EQ(p[4], session);
+    EXPECT_EQ(p[6], site);
 
     Sim.SetPaper(true);
+    Sim.ClearTape();
     const TOutcome next = Check(kSale, p);
-    // The held end of the previous receipt is printed first, which the register reports.
+    // The held end of the previous receipt is printed first, which the register reports; the
+    // receipt's cut follows it.
     EXPECT_FALSE(next.Ok);
     EXPECT_EQ(next.Code, errPreviousDocumentPrinted);
+    ASSERT_FALSE(Sim.Tape().empty());
+    EXPECT_EQ(Sim.Tape().back().Kind, sim::TTapeEntry::TKind::Cut);
     EXPECT_TRUE(Check(kSale, p).Ok);
     EXPECT_EQ(LastDocument()["number"], doc["number"].get<std::uint32_t>() + 1);
 }
@@ -378,6 +389,32 @@ TEST_P(DocumentsEndToEnd, AnotherUsersComLinkIsRefusedNamingTheLinkAndItsOwner) 
     EXPECT_NE(r.Text.find(Sim.ComLinkPath()), std::string::npos) << r.Text;
     EXPECT_NE(r.Text.find(std::to_string(kStranger)), std::string::npos) << r.Text;
     EXPECT_EQ(Sim.Status().Commands, before) << "nothing reaches the register";
+}
+
+// A register that cannot be reached: the text names the device or the address and the reason.
+TEST_P(DocumentsEndToEnd, UnreachableRegisterIsNamedInTheText) {
+    std::string expected;
+    int code = 1011;
+    if (Tcp()) {
+        int port = 0;
+        {
+            sim::TSimulator gone;
+            port = gone.StartTcp(0);
+        }
+        SetParameter("IPPort", TVariant(port));
+        code = 601;
+        expected = fmt::format("Ошибка при установлении подключения к ФР; 127.0.0.1:{}: Connection refused", port);
+    } else {
+        SetEnvironmentValue("FR_PORTMAP_DIR", Data.Path() + "none/");
+        SetParameter("PortNumber", TVariant(250));
+        expected = "Порт недоступен; Ошибка открытия порта /dev/ttyS249: No such file or directory. Устройство не найдено";
+    }
+    TParams open(1);
+    const TOutcome r = Call(u"Open", open);
+    ClearEnvironmentValue("FR_PORTMAP_DIR");
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(r.Code, code);
+    EXPECT_EQ(r.Text.rfind(expected, 0), 0u) << r.Text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, DocumentsEndToEnd, ::testing::Values(TLink::Tcp, TLink::Pty),

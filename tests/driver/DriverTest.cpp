@@ -76,37 +76,52 @@ TEST_F(DriverTest, SettingsListInOrderWithTypesDefaultsAndCaptions) {
     }
 }
 
+// A value of the wrong kind for a known setting changes nothing and is refused with 1004 and a
+// text naming the setting and what it takes; an unknown name is ignored and answered true.
 TEST_F(DriverTest, SetParameterValueKindRules) {
     struct Case {
         const char* Name;
         TVariant Value;
         const char* Setting;
         TVariant After;
+        const char* Refusal;  // nullptr: accepted
     };
+    const char* const kNumber = "параметр PortNumber (Порт) принимает число, получено: строка";
     const Case cases[] = {
-        {"portnumber", TVariant(9999), "PortNumber", TVariant(9999)},
-        {"PortNumber", TVariant("9999"), "PortNumber", TVariant(1)},
-        {"Порт", TVariant(3), "PortNumber", TVariant(3)},
-        {"порт", TVariant(4), "PortNumber", TVariant(4)},
-        {"IPPort", TVariant(true), "IPPort", TVariant(true)},
-        {"IPPort", TVariant(7778.0), "IPPort", TVariant(7778.0)},
-        {"IPAddress", TVariant("127.0.0.1"), "IPAddress", TVariant("127.0.0.1")},
-        {"IPAddress", TVariant(127), "IPAddress", TVariant("0.0.0.0")},
-        {"WriteLog", TVariant(1), "WriteLog", TVariant(false)},
-        {"Вести лог", TVariant(true), "WriteLog", TVariant(true)},
-        {"DisableCut", TVariant("True"), "DisableCut", TVariant(false)},
-        {"ConnectPwd", TVariant(15), "ConnectPassword", TVariant(15)},
-        {"connectpwd", TVariant("15"), "ConnectPassword", TVariant(30)},
-        {"ConnectPassword", TVariant(15), "ConnectPassword", TVariant(15)},
-        {"QRSize", TVariant(), "QRSize", TVariant(6)},
-        {"QRSize", TVariant::Null(), "QRSize", TVariant(6)},
+        {"portnumber", TVariant(9999), "PortNumber", TVariant(9999), nullptr},
+        {"PortNumber", TVariant("9999"), "PortNumber", TVariant(1), kNumber},
+        {"PortNumber", TVariant("COM3"), "PortNumber", TVariant(1), kNumber},
+        {"PortNumber", TVariant("/dev/ttyACM0"), "PortNumber", TVariant(1), kNumber},
+        {"Порт", TVariant(3), "PortNumber", TVariant(3), nullptr},
+        {"порт", TVariant(4), "PortNumber", TVariant(4), nullptr},
+        {"IPPort", TVariant(true), "IPPort", TVariant(true), nullptr},
+        {"IPPort", TVariant(7778.0), "IPPort", TVariant(7778.0), nullptr},
+        {"IPAddress", TVariant("127.0.0.1"), "IPAddress", TVariant("127.0.0.1"), nullptr},
+        {"IPAddress", TVariant(127), "IPAddress", TVariant("0.0.0.0"), "принимает строку, получено: число 127"},
+        {"WriteLog", TVariant(1), "WriteLog", TVariant(false), "принимает булево значение (Истина или Ложь)"},
+        {"Вести лог", TVariant(true), "WriteLog", TVariant(true), nullptr},
+        {"DisableCut", TVariant("True"), "DisableCut", TVariant(false), "получено: строка \"True\""},
+        {"ConnectPwd", TVariant(15), "ConnectPassword", TVariant(15), nullptr},
+        {"connectpwd", TVariant("15"), "ConnectPassword", TVariant(30), "параметр ConnectPassword"},
+        {"ConnectPassword", TVariant(15), "ConnectPassword", TVariant(15), nullptr},
+        {"QRSize", TVariant(), "QRSize", TVariant(6), "получено: пустое значение"},
+        {"QRSize", TVariant::Null(), "QRSize", TVariant(6), "получено: пустое значение"},
+        {"NoSuchSetting", TVariant("x"), "QRSize", TVariant(6), nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.Name) + " <- " + VarTypeName(c.Value.VarType()));
         const auto d = Make();
-        SetParameter(*d, c.Name, c.Value);
+        TParams p{TVariant(c.Name), c.Value};
+        EXPECT_EQ(CallMethod(*d, "SetParameter", p), TVariant(c.Refusal == nullptr));
         EXPECT_EQ(d->GetSettingValue(c.Setting), c.After);
-        EXPECT_EQ(d->LastResultCode(), 0);
+        EXPECT_EQ(d->LastResultCode(), c.Refusal ? 1004 : 0);
+        TParams text(1);
+        CallMethod(*d, "GetLastError", text);
+        if (c.Refusal) {
+            EXPECT_EQ(text[0].AsString().rfind("Ошибка входных параметров команды; ", 0), 0u) << text[0].AsString();
+            EXPECT_NE(text[0].AsString().find(c.Refusal), std::string::npos) << text[0].AsString();
+            EXPECT_NE(text[0].AsString().find("значение не изменено"), std::string::npos);
+        }
     }
 }
 

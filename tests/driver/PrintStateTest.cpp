@@ -49,7 +49,7 @@ TEST_F(PrintStateTest, NothingPendingSendsOnlyTheStateQuery) {
     }
 }
 
-TEST_F(PrintStateTest, InterruptedDocumentIsContinuedAndReportedAsPrinted) {
+TEST_F(PrintStateTest, InterruptedDocumentIsContinuedCutAndReportedAsPrinted) {
     for (std::uint8_t submode : {2, 3}) {
         SCOPED_TRACE(int(submode));
         Link.Sent.clear();
@@ -57,8 +57,10 @@ TEST_F(PrintStateTest, InterruptedDocumentIsContinuedAndReportedAsPrinted) {
         ExpectContinue();
         ExpectSubmode(0);  // the end-of-printing wait
         ExpectSubmode(0);
+        Link.ExpectIdle();  // and its cut, which the interrupted print never reached
+        Link.Expect({0x25}, std::nullopt, Ok());
         EXPECT_EQ(Driver->CheckPrintState(), errPreviousDocumentPrinted);
-        EXPECT_EQ(Sent(), "10 B0 10 10");
+        EXPECT_EQ(Sent(), "10 B0 10 10 10 25:01");
     }
 }
 

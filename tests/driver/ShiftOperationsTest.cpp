@@ -213,16 +213,19 @@ TEST_F(ShiftOperationsTest, XReportPaperProblemAfterPrintingIs3027WithoutCut) {
     EXPECT_EQ(Context.Calls, (Strings{"CheckPrintState", "WaitPrintCompletion"}));
 }
 
-TEST_F(ShiftOperationsTest, CurrentStatusReportsShiftStateAsFNStatePlusOneAndTheFNDocumentNumber) {
-    for (std::uint8_t fnSession : {0, 1}) {
-        SCOPED_TRACE(fnSession);
+TEST_F(ShiftOperationsTest, CurrentStatusReportsShiftStateAsFNStatePlusOneOr3PastADayAndTheFNDocumentNumber) {
+    // FN session state, register mode (asked only for an open shift), state reported.
+    const std::uint8_t rows[][3] = {{0, 0, 1}, {1, 2, 2}, {1, 3, 3}};
+    for (const auto& [fnSession, mode, expected] : rows) {
+        SCOPED_TRACE(int{mode});
         ExpectExchange(1, 77);
         ExpectSessionParams(fnSession, 12, 9);
+        if (fnSession == 1) ExpectFullState(mode);
         ExpectFNStatus(3, 0, 77);
         std::int64_t check = 0, session = 0;
         std::uint8_t state = 0;
         ASSERT_EQ(GetCurrentStatusBody(Context, check, session, state, Out), 0);
-        EXPECT_EQ(state, fnSession + 1);
+        EXPECT_EQ(state, expected);
         EXPECT_EQ(session, 12);
         EXPECT_EQ(check, 77);
         const pugi::xml_node p = OutputParams(Out, "StatusParameters");

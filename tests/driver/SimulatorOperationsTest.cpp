@@ -158,6 +158,8 @@ TEST_P(SimulatorOperationsTest, ShiftOpenRefusedWhileOpenAndExpiredThenClosed) {
     EXPECT_EQ(state, 2);
 
     Sim.AdvanceClock(25 * 3600);
+    ASSERT_EQ(GetCurrentStatusBody(*Context, check, session, state, out), 0);
+    EXPECT_EQ(state, 3) << "a shift past 24 hours";
     EXPECT_EQ(OpenShiftBody(*Context, "Петров", "", session, document, out), 3002);
     ASSERT_EQ(CloseShiftBody(*Context, "Петров", "500100732259", session, document, out), 0);
     EXPECT_FALSE(Sim.Status().ShiftOpen);

@@ -263,8 +263,9 @@ TEST_P(SimulatorTest, InterruptedPrintIsContinuedBeforeTheNextDocument) {
     EXPECT_EQ(Driver->LastResultDescription(), "Завершена печать предыдущего чека (документа)");
     EXPECT_EQ(Sim.Status().Submode, 0);
     const auto tape = Sim.Tape();
-    ASSERT_EQ(tape.size(), 3u);
-    EXPECT_EQ(tape.back().Text, "строка 3");
+    ASSERT_EQ(tape.size(), 4u);
+    EXPECT_EQ(tape[2].Text, "строка 3");
+    EXPECT_EQ(tape.back().Kind, sim::TTapeEntry::TKind::Cut) << "the cut its print never reached";
     EXPECT_EQ(LinkHeld(), !Tcp());
 
     // Nothing is pending any more.

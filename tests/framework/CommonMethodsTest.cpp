@@ -89,15 +89,16 @@ TEST_F(CommonMethodsTest, CodesOutsideTheRangesStillGetTheEquipmentTextFromTheBa
     EXPECT_EQ(D->DescribeLastResult(), "Неизвестная ошибка");
 }
 
-TEST_F(CommonMethodsTest, SetParameterAlwaysSucceedsAndClearsTheDescription) {
+TEST_F(CommonMethodsTest, SetParameterIgnoresUnknownNamesAndRefusesWrongKinds) {
     D->SetResult(1007, "old");
     TParams p{TVariant("NoSuchSetting"), TVariant(1)};
     EXPECT_EQ(CallMethod(*D, "SetParameter", p), TVariant(true));
     EXPECT_EQ(D->LastResultCode(), 0);
     EXPECT_EQ(D->StoredDescription(), "");
     TParams wrongKind{TVariant("CutString"), TVariant(5)};
-    EXPECT_EQ(CallMethod(*D, "УстановитьПараметр", wrongKind), TVariant(true));
+    EXPECT_EQ(CallMethod(*D, "УстановитьПараметр", wrongKind), TVariant(false));
     EXPECT_EQ(D->GetSettingValue("CutString"), TVariant(""));
+    EXPECT_EQ(D->LastResultCode(), 1004);
 }
 
 TEST_F(CommonMethodsTest, SetParameterDebugLogEnabledSwitchesTheLog) {

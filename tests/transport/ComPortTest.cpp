@@ -86,7 +86,7 @@ TEST(ComPortDefaults, MissingPortFailsWithTheOpenFailureText) {
     port.SetPortNumber(250);
     EXPECT_FALSE(port.Open());
     EXPECT_FALSE(port.Opened());
-    const std::string prefix = "Ошибка открытия порта. ";
+    const std::string prefix = "Ошибка открытия порта /dev/ttyS249: ";
     EXPECT_EQ(port.ExtResultDescription().rfind(prefix, 0), 0u) << port.ExtResultDescription();
     EXPECT_GT(port.ExtResultDescription().size(), prefix.size());
     ::unsetenv("FR_APPDATA_DIR");
@@ -135,7 +135,8 @@ TEST_F(ComPortTest, SecondOpenerIsRefused) {
     other.SetPortNumber(Link.PortNumber());
     EXPECT_FALSE(other.Open());
     EXPECT_FALSE(other.Opened());
-    EXPECT_EQ(other.ExtResultDescription().rfind("Ошибка открытия порта. ", 0), 0u);
+    EXPECT_EQ(other.ExtResultDescription().rfind("Ошибка открытия порта " + Link.LinkPath() + ": ", 0), 0u)
+        << other.ExtResultDescription();
     Port.Close();
     EXPECT_TRUE(other.Open()) << other.ExtResultDescription();
 }

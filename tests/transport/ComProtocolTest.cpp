@@ -390,13 +390,13 @@ TEST_F(ComProtocolTrace, EveryUnitOnTheLineIsTracedInHex) {
     EXPECT_EQ(TraceLines(), expected);
 }
 
-TEST_F(ComProtocolTrace, ByteThatDidNotArriveIsTracedAsErrorWithTheLastValue) {
+TEST_F(ComProtocolTrace, ByteThatDidNotArriveIsTracedAsSilenceWithTheWait) {
     TScopedLinkTimings t(TLinkTimings{5, 5, 5, 500, 4000, 5000});
     EXPECT_EQ(Protocol.RunCommand(Response, kPwd, kCmd, {}, 0, true, true), 1007);
     const auto lines = TraceLines();
     ASSERT_EQ(lines.size(), 18u);
     EXPECT_EQ(lines[0], "INFO\tTCOMProtocol: \t-> 05");
-    EXPECT_EQ(lines[1], "ERROR\tTCOMProtocol: \t<- 00");
+    EXPECT_EQ(lines[1], "ERROR\tTCOMProtocol: \t<- no answer within 5 ms");
 }
 
 // Real time: the handshake wait at its production value.

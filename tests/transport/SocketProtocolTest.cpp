@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
+
 #include <ostream>
 
 #include <sys/socket.h>
@@ -291,6 +293,7 @@ TEST(SocketConnect, PortWithoutListenerIsRefusedWith601) {
     TSocketProtocol protocol;
     EXPECT_EQ(protocol.OpenConnection("127.0.0.1", port), 601);
     EXPECT_FALSE(protocol.Connected());
+    EXPECT_EQ(protocol.ConnectErrorText(), fmt::format("127.0.0.1:{}: Connection refused", port));
 }
 
 // A listener whose queue is full drops new connection requests: the connect never completes.
@@ -314,6 +317,9 @@ TEST(SocketConnect, UnansweredConnectGivesUpWith601) {
     ASSERT_TRUE(full.Filled);
     TSocketProtocol protocol;
     EXPECT_EQ(protocol.OpenConnection("127.0.0.1", full.Listener.Port()), 601);
+    EXPECT_EQ(protocol.ConnectErrorText(), fmt::format("127.0.0.1:{}: Connection timed out", full.Listener.Port()));
+    ASSERT_EQ(protocol.OpenConnection("127.0.0.1", -1), 603);
+    EXPECT_EQ(protocol.ConnectErrorText(), "127.0.0.1:-1: порт вне диапазона 1..65535");
 }
 
 // Real time: the connect limit at its production value.

@@ -48,11 +48,43 @@ int ListMethods(IHostSession& ASession, std::ostream& AOut) {
     return 0;
 }
 
+bool ParseSettings(const std::vector<std::string>& ASets, std::vector<std::pair<std::string, fr::TVariant>>& AOut,
+                   std::string& AError) {
+    for (const auto& s : ASets) {
+        const auto eq = s.find('=');
+        if (eq == std::string::npos || eq == 0) {
+            AError = "--set takes NAME=VALUE, not " + s;
+            return false;
+        }
+        AOut.emplace_back(s.substr(0, eq), ArgToVariant(s.substr(eq + 1)));
+    }
+    return true;
+}
+
+bool ApplySettings(IHostSession& ASession, const std::vector<std::pair<std::string, fr::TVariant>>& ASettings,
+                   std::ostream& AErr) {
+    const std::int32_t num = ASession.FindMethod(u"SetParameter");
+    for (const auto& [name, value] : ASettings) {
+        fr::TParams params{fr::TVariant(name), value};
+        fr::TVariant ret;
+        if (ASession.CallAsFunc(num, ret, params) != fr::S_OK || ret.VarType() != fr::varBoolean || !ret.AsBool()) {
+            AErr << "frcli: SetParameter " << name << ": " << ASession.LastResultDescription() << '\n';
+            return false;
+        }
+    }
+    return true;
+}
+
 int CallMethod(IHostSession& ASession, const std::string& AMethod, const std::vector<std::string>& AArgs,
-               std::ostream& AOut, std::ostream& AErr) {
+               std::ostream& AOut, std::ostream& AErr,
+               const std::vector<std::pair<std::string, fr::TVariant>>& ASettings) {
     fr::TParams params;
     for (const auto& a : AArgs) params.push_back(ArgToVariant(a));
     ASession.Init();
+    if (!ApplySettings(ASession, ASettings, AErr)) {
+        ASession.Done();
+        return 1;
+    }
     const std::int32_t num = ASession.FindMethod(fr::Utf8ToUtf16(AMethod));
     if (num < 0) {
         AErr << "frcli: the driver has no method " << AMethod << '\n';

@@ -153,7 +153,8 @@ bool IsFiscal(const TVariant& ADocument) {
 
 }  // namespace
 
-int RunDemo(IHostSession& ASession, std::ostream& AOut, std::ostream& AErr) {
+int RunDemo(IHostSession& ASession, std::ostream& AOut, std::ostream& AErr,
+            const std::vector<std::pair<std::string, fr::TVariant>>& ASettings) {
     fr::sim::TSimulator simulator;
     std::uint16_t port = 0;
     try {
@@ -176,6 +177,7 @@ int RunDemo(IHostSession& ASession, std::ostream& AOut, std::ostream& AErr) {
     demo.Call("SetParameter", {{0, TVariant("PortNumber")}, {1, TVariant(9999)}});
     demo.Call("SetParameter", {{0, TVariant("IPAddress")}, {1, TVariant("127.0.0.1")}});
     demo.Call("SetParameter", {{0, TVariant("IPPort")}, {1, TVariant(static_cast<std::int32_t>(port))}});
+    for (const auto& [name, value] : ASettings) demo.Call("SetParameter", {{0, TVariant(name)}, {1, value}});
     const TParams opened = demo.Call("Open", {});
     const TVariant device = opened.empty() ? TVariant("") : opened[0];
 

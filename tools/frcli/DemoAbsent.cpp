@@ -3,7 +3,8 @@
 
 namespace frcli {
 
-int RunDemo(IHostSession& /*ASession*/, std::ostream& /*AOut*/, std::ostream& AErr) {
+int RunDemo(IHostSession& /*ASession*/, std::ostream& /*AOut*/, std::ostream& AErr,
+            const std::vector<std::pair<std::string, fr::TVariant>>& /*ASettings*/) {
     AErr << "frcli demo: this build has no register simulator; run frsim on Linux and use a script\n";
     return 1;
 }

@@ -1,6 +1,7 @@
 #include "platform/SerialDevice.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -72,12 +74,83 @@ std::string OwnerName(uid_t AUid) {
     return std::to_string(AUid);
 }
 
+std::string GroupName(gid_t AGid) {
+    std::vector<char> buf(16384);
+    group gr {};
+    group* found = nullptr;
+    if (::getgrgid_r(AGid, &gr, buf.data(), buf.size(), &found) == 0 && found && found->gr_name) return found->gr_name;
+    return std::to_string(AGid);
+}
+
+std::string UserName() {
+    std::vector<char> buf(16384);
+    passwd pw {};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_name)
+        return found->pw_name;
+    return std::to_string(::geteuid());
+}
+
+// The system's text for Err on Path, and what the person at the register can do about it.
+bool OpenFailed(std::string& Error, int Err, const std::string& Path) {
+    Error = std::strerror(Err);
+    // A COM<n> link names the device it leads to: that is what lacks rights or is busy.
+    std::vector<char> target(4096);
+    if (const ssize_t n = ::readlink(Path.c_str(), target.data(), target.size() - 1); n > 0)
+        Error = "ссылка на " + std::string(target.data(), static_cast<std::size_t>(n)) + ": " + Error;
+    struct stat st {};
+    switch (Err) {
+        case EACCES:
+        case EPERM: {
+            // Serial devices belong to the group dialout; a device of another group names its own.
+            const std::string group = ::stat(Path.c_str(), &st) == 0 && st.st_gid != 0 ? GroupName(st.st_gid) : "dialout";
+            const std::string user = UserName();
+            Error += ". Пользователю " + user + " нужны права на чтение и запись порта: добавьте его в группу " +
+                     group + " (sudo usermod -aG " + group + " " + user + ") и начните новый сеанс";
+            break;
+        }
+        case EBUSY:
+            Error += ". Порт занят другой программой (другой копией драйвера, терминалом или ModemManager): "
+                     "закройте её или отключите ModemManager для этого устройства";
+            break;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            Error += ". Устройство не найдено: проверьте, что ККТ включена и подключена, и номер порта "
+                     "(frcli port показывает порты и их устройства)";
+            break;
+        default: break;
+    }
+    return false;
+}
+
+// A link is trusted when root or this user owns it, or the owner of a folder that no one else
+// may write to: such a folder's owner decides where its links point anyway.
+bool TrustedOwner(const std::string& Path, uid_t AOwner) {
+    if (AOwner == 0 || AOwner == ::geteuid()) return true;
+    const auto slash = Path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : Path.substr(0, slash);
+    struct stat d {};
+    return ::stat(dir.c_str(), &d) == 0 && d.st_uid == AOwner && (d.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 }  // namespace
 
+std::string SystemPortMapDir() {
+    if (const char* env = std::getenv("FR_PORTMAP_DIR"); env && *env) {
+        std::string dir = env;
+        if (dir.back() != '/') dir += '/';
+        return dir;
+    }
+    return std::string("/etc/") + kModuleBaseName + "/";
+}
+
 std::string SerialDevicePath(int PortNumber) {
-    const std::string link = CommonAppDataDir() + kModuleBaseName + "/COM" + std::to_string(PortNumber);
-    struct stat st {};
-    if (::lstat(link.c_str(), &st) == 0) return link;
+    const std::string name = "COM" + std::to_string(PortNumber);
+    for (const std::string& dir : {SystemPortMapDir(), CommonAppDataDir() + kModuleBaseName + "/"}) {
+        struct stat st {};
+        if (::lstat((dir + name).c_str(), &st) == 0) return dir + name;
+    }
     return "/dev/ttyS" + std::to_string(PortNumber - 1);
 }
 
@@ -93,18 +166,27 @@ bool TSerialDevice::IsOpen() const { return FImpl->Fd.Valid(); }
 bool TSerialDevice::Open(const std::string& Path, std::string& Error) {
     // Another user's link could point the driver at a register of their own making.
     struct stat st {};
-    if (Path.rfind("/dev/", 0) != 0 && ::lstat(Path.c_str(), &st) == 0 && st.st_uid != 0 && st.st_uid != ::geteuid()) {
+    if (Path.rfind("/dev/", 0) != 0 && ::lstat(Path.c_str(), &st) == 0 && !TrustedOwner(Path, st.st_uid)) {
         Error = "Ссылка " + Path + " принадлежит пользователю " + OwnerName(st.st_uid) +
                 ", а не root и не пользователю драйвера";
         return false;
     }
     UniqueFd fd(::open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.Valid()) return Failed(Error, errno);
+    if (!fd.Valid()) return OpenFailed(Error, errno, Path);
     // TIOCEXCL keeps other (non-root) openers out; the lock also keeps out a second driver
-    // running as root.
+    // running as root. Exclusive mode itself is not taken as "busy": a host killed while the
+    // terminal stays open elsewhere leaves it set, and the lock, gone with that host, says more.
     if (::ioctl(fd.Get(), TIOCEXCL) != 0) return Failed(Error, errno);
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return Failed(Error, errno == EWOULDBLOCK ? EBUSY : errno);
-    if (::tcflush(fd.Get(), TCIOFLUSH) != 0) return Failed(Error, errno);
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::ioctl(fd.Get(), TIOCNXCL);
+        return OpenFailed(Error, err, Path);
+    }
+    if (::tcflush(fd.Get(), TCIOFLUSH) != 0) {
+        const int err = errno;
+        ::ioctl(fd.Get(), TIOCNXCL);
+        return Failed(Error, err);
+    }
     FImpl->Fd = std::move(fd);
     return true;
 }
@@ -114,6 +196,9 @@ void TSerialDevice::Close() {
     const int fd = FImpl->Fd.Get();
     SetControlLines(false);
     ::tcflush(fd, TCIFLUSH);      // bytes written but not yet sent still go out (close drains them)
+    // The terminal may stay open elsewhere (a peer holding its other end, a second descriptor):
+    // exclusive mode outlives this descriptor and would keep the next non-root opener out.
+    ::ioctl(fd, TIOCNXCL);
     FImpl->Fd.Reset();
 }
 

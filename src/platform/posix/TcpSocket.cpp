@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "platform/Deadline.h"
 
@@ -40,18 +41,29 @@ bool TTcpSocket::IsIPv4(const std::string& Address) {
 
 TTcpSocket::TConnect TTcpSocket::Connect(const std::string& Address, std::uint16_t Port, TDeadline Deadline) {
     Close();
+    FConnectError.clear();
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    if (!ParseIPv4(Address, addr.sin_addr)) return TConnect::BadAddress;
+    if (!ParseIPv4(Address, addr.sin_addr)) {
+        FConnectError = std::strerror(EINVAL);
+        return TConnect::BadAddress;
+    }
     addr.sin_port = htons(Port);
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) return TConnect::CreateFailed;
+    if (fd < 0) {
+        FConnectError = std::strerror(errno);
+        return TConnect::CreateFailed;
+    }
     FSocket = fd;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (errno != EINPROGRESS || !WaitFor(fd, POLLOUT, Deadline) ||
-            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+        int err = errno;
+        if (err == EINPROGRESS) {
+            socklen_t len = sizeof err;
+            if (!WaitFor(fd, POLLOUT, Deadline)) err = ETIMEDOUT;
+            else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+        }
+        if (err != 0) {
+            FConnectError = std::strerror(err);
             Close();
             return TConnect::ConnectFailed;
         }

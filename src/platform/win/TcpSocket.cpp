@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/Deadline.h"
+#include "platform/win/WinText.h"
 
 namespace fr {
 namespace {
@@ -30,9 +31,9 @@ bool WaitFor(SOCKET S, short Events, TClock::time_point Deadline) {
     return ::WSAPoll(&p, 1, MsLeft(Deadline)) > 0;
 }
 
-// A connect in progress: done (true) or refused/timed out (false). select, because WSAPoll does
-// not report a refused connection on older Windows.
-bool WaitConnected(SOCKET S, TClock::time_point Deadline) {
+// A connect in progress: 0 when done, else the reason (WSAETIMEDOUT at the deadline). select,
+// because WSAPoll does not report a refused connection on older Windows.
+int WaitConnected(SOCKET S, TClock::time_point Deadline) {
     fd_set writable, failed;
     FD_ZERO(&writable);
     FD_ZERO(&failed);
@@ -40,10 +41,14 @@ bool WaitConnected(SOCKET S, TClock::time_point Deadline) {
     FD_SET(S, &failed);
     const int ms = MsLeft(Deadline);
     timeval tv{ms / 1000, (ms % 1000) * 1000};
-    if (::select(0, nullptr, &writable, &failed, &tv) <= 0 || FD_ISSET(S, &failed)) return false;
+    const int rc = ::select(0, nullptr, &writable, &failed, &tv);
+    if (rc == 0) return WSAETIMEDOUT;
+    if (rc < 0) return ::WSAGetLastError();
     int err = 0;
     int len = sizeof err;
-    return ::getsockopt(S, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) == 0 && err == 0;
+    if (::getsockopt(S, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0) return ::WSAGetLastError();
+    if (err == 0 && FD_ISSET(S, &failed)) return WSAECONNREFUSED;
+    return err;
 }
 
 bool ParseIPv4(const std::string& Address, in_addr& Out) {
@@ -66,22 +71,34 @@ bool TTcpSocket::IsIPv4(const std::string& Address) {
 
 TTcpSocket::TConnect TTcpSocket::Connect(const std::string& Address, std::uint16_t Port, TDeadline Deadline) {
     Close();
+    FConnectError.clear();
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    if (!ParseIPv4(Address, addr.sin_addr)) return TConnect::BadAddress;
+    if (!ParseIPv4(Address, addr.sin_addr)) {
+        FConnectError = win::ErrorText(WSAEINVAL);
+        return TConnect::BadAddress;
+    }
     addr.sin_port = htons(Port);
     const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
-    if (s == INVALID_SOCKET) return TConnect::CreateFailed;
+    if (s == INVALID_SOCKET) {
+        FConnectError = win::ErrorText(static_cast<DWORD>(::WSAGetLastError()));
+        return TConnect::CreateFailed;
+    }
     FSocket = static_cast<std::intptr_t>(s);
     u_long nonBlocking = 1;
     if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+        FConnectError = win::ErrorText(static_cast<DWORD>(::WSAGetLastError()));
         Close();
         return TConnect::CreateFailed;
     }
-    if (::connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 &&
-        (::WSAGetLastError() != WSAEWOULDBLOCK || !WaitConnected(s, Deadline))) {
-        Close();
-        return TConnect::ConnectFailed;
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        int err = ::WSAGetLastError();
+        if (err == WSAEWOULDBLOCK) err = WaitConnected(s, Deadline);
+        if (err != 0) {
+            FConnectError = win::ErrorText(static_cast<DWORD>(err));
+            Close();
+            return TConnect::ConnectFailed;
+        }
     }
     const BOOL one = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
