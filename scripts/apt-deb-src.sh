@@ -35,7 +35,7 @@ for f in "${files[@]}"; do
              if (keep) print text }' "$f" >>"$out/sources.list.d/machine.sources"
       ;;
     *)
-      sed -e 's/#.*//' -n -e 's/^[[:space:]]*deb[[:space:]]\+/deb-src /p' "$f" >>"$out/sources.list"
+      sed -e 's/[[:space:]]*#.*//' -n -e 's/^[[:space:]]*deb[[:space:]]\+/deb-src /p' "$f" >>"$out/sources.list"
       ;;
   esac
 done
