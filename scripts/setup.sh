@@ -52,7 +52,7 @@ install_wine32() {
               awk -F' [|] ' '{ gsub(/ /, "", $1); print $1, $2 }')
   prefs=$(mktemp -d)
   eval "$(apt-config shell prefparts Dir::Etc::PreferencesParts/d)"
-  [ -n "$prefparts" ] && find "$prefparts" -maxdepth 1 -type f -exec cp {} "$prefs/" \;
+  [ -d "$prefparts" ] && find "$prefparts" -maxdepth 1 -type f -exec cp {} "$prefs/" \;
   while read -r p have src; do
     [ -n "$p" ] || continue
     a=$(awk -v p="$p" '$1 == p { print $2 }' <<<"$offered")
