@@ -85,7 +85,17 @@ install_wine32() {
     grep -qxF -- "$p" <<<"$manual" || "${sudo_cmd[@]}" apt-mark auto "$p" >/dev/null
   done
 }
-dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' || install_wine32
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+  # On a kernel that runs no 32-bit program wine32 could not start: installing it would only cost
+  # minutes. run-windows-tests.sh says so loudly in place of the x86 run.
+  runs_i386=0
+  "$root/scripts/kernel-runs-i386.sh" || runs_i386=$?
+  if [ "$runs_i386" -eq 1 ]; then
+    echo "setup: this kernel runs no 32-bit program (IA-32 emulation is off): wine32 not installed" >&2
+  else
+    install_wine32
+  fi
+fi
 
 # pugixml's source: the Debian source package of the installed libpugixml-dev, fetched with apt
 # from a source list of our own, made from the machine's apt sources (its mirror, its keys; the
