@@ -4,6 +4,7 @@
 
 #include "framework/ErrorCodes.h"
 #include "framework/Log.h"
+#include "transport/LinkTimings.h"
 
 namespace fr {
 namespace {
@@ -73,6 +74,7 @@ std::int32_t ReadDocumentSign(TDevice& ADevice, std::int64_t ANumber, std::strin
 
 TFiscalOutcome ResolveDocument(TDevice& ADevice, const std::function<std::int32_t()>& AReconnect,
                                std::int64_t ABefore, std::int64_t AExpectedTotal) {
+    TScopedSingleWrite once;
     TFiscalOutcome out;
     std::int32_t r = AReconnect ? AReconnect() : 0;
     std::int64_t last = 0;
@@ -108,6 +110,7 @@ namespace {
 
 // The intent's document looked for in the fiscal storage on a fresh link.
 TFiscalOutcome SettleIntentNow(TDevice& ADevice, const std::function<std::int32_t()>& AReconnect, TIntent& AIntent) {
+    TScopedSingleWrite once;
     TFiscalOutcome out;
     std::int32_t r = AReconnect ? AReconnect() : 0;
     const TSettlement s = r == 0 ? SettleFromRegister(ADevice, AIntent, r) : TSettlement::Unknown;

@@ -147,7 +147,8 @@ int RunLinkExchange(TLinkLine& ALine, TBytes& AResponse, const TBytes& AMessage,
     int r = WaitUntilReady(ALine);
     if (r != errOK) return r;
     const int handshake = ALine.HandshakeMs();
-    for (int write = 0; write < link::kAttempts; ++write) {
+    const int attempts = LinkWriteAttempts();
+    for (int write = 0; write < attempts; ++write) {
         const auto deadline = After(AAnswerTimeoutMs + LinkTimings().InquiryBudgetMs);
         const bool written = ALine.WriteFrame(AMessage);
         if (!written && ALine.Lost()) return errNoResponse;
@@ -157,7 +158,7 @@ int RunLinkExchange(TLinkLine& ALine, TBytes& AResponse, const TBytes& AMessage,
             if (reply == 0xFF) {
                 // Some bridges prefix the acknowledgement.
                 acked = ALine.ReadControl(reply, handshake) && reply == link::ACK;
-            } else if (reply == link::NAK && write + 1 == link::kAttempts) {
+            } else if (reply == link::NAK && write + 1 == attempts) {
                 return errProtocol;
             } else if (reply != link::NAK) {
                 acked = reply == link::ACK;

@@ -1,7 +1,11 @@
 #include "transport/LinkTimings.h"
 
+#include "transport/LinkFrame.h"
+
 namespace fr {
 namespace {
+
+thread_local int tWriteAttempts = link::kAttempts;
 
 TLinkTimings& Current() {
     static TLinkTimings timings;
@@ -13,5 +17,11 @@ TLinkTimings& Current() {
 const TLinkTimings& LinkTimings() { return Current(); }
 
 void SetLinkTimings(const TLinkTimings& t) { Current() = t; }
+
+int LinkWriteAttempts() { return tWriteAttempts; }
+
+TScopedSingleWrite::TScopedSingleWrite() : FSaved(tWriteAttempts) { tWriteAttempts = 1; }
+
+TScopedSingleWrite::~TScopedSingleWrite() { tWriteAttempts = FSaved; }
 
 }  // namespace fr

@@ -26,6 +26,21 @@ inline int CappedCommandTimeout(int ATimeoutMs, const TLinkTimings& ATimings) {
 }
 
 const TLinkTimings& LinkTimings();
+
+// How often a frame the register did not take is written, at most (this thread). While the driver
+// asks what became of a document the question is asked once: the answer is wanted within a bound,
+// and an unanswered question only stays open.
+int LinkWriteAttempts();
+class TScopedSingleWrite {
+public:
+    TScopedSingleWrite();
+    ~TScopedSingleWrite();
+    TScopedSingleWrite(const TScopedSingleWrite&) = delete;
+    TScopedSingleWrite& operator=(const TScopedSingleWrite&) = delete;
+
+private:
+    int FSaved;
+};
 void SetLinkTimings(const TLinkTimings& t);
 
 // Restores the production values when it goes out of scope (for tests).
