@@ -63,6 +63,11 @@ int RunService(TConfig AConfig, std::ostream& AErr, const std::function<void(con
     return 0;
 }
 
+std::string UrlOf(const TConfig& AConfig) {
+    const std::string host = AConfig.Host.find(':') != std::string::npos ? "[" + AConfig.Host + "]" : AConfig.Host;
+    return fmt::format("url http://{}:{}/", host, AConfig.Port);
+}
+
 int CheckConfigFile(const std::string& AFile, std::ostream& AOut) {
     std::vector<std::string> faults;
     LoadConfig(AFile, faults);
@@ -95,8 +100,7 @@ int RunDemo(const std::string& AListen, std::ostream& AOut, std::ostream& AErr) 
         config.Registers["demo"].Settings = {
             {"PortNumber", 9999}, {"IPAddress", "127.0.0.1"}, {"IPPort", static_cast<int>(port)}};
         rc = RunService(config, AErr, [&](const TConfig& c) {
-            const std::string host = c.Host.find(':') != std::string::npos ? "[" + c.Host + "]" : c.Host;
-            AOut << fmt::format("url http://{}:{}/\ntoken {}\n", host, c.Port, c.Token) << std::flush;
+            AOut << UrlOf(c) << "\ntoken " << c.Token << std::endl;
         });
         sim.Stop();
     }

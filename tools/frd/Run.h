@@ -18,6 +18,9 @@ void BlockStopSignals();
 // opened.
 int RunService(TConfig AConfig, std::ostream& AErr, const std::function<void(const TConfig&)>& AReady = {});
 
+// "url http://HOST:PORT/" of the bound address.
+std::string UrlOf(const TConfig& AConfig);
+
 // --check-config: one line per fault on AOut; 0 or 2.
 int CheckConfigFile(const std::string& AFile, std::ostream& AOut);
 

@@ -33,5 +33,8 @@ int main(int argc, char** argv) {
         std::cerr << "frd: " << config << ": " << faults.front() << '\n';
         return 2;
     }
-    return frd::RunService(std::move(c), std::cerr);
+    // The address actually bound (a port of 0 picks one), for scripts and the service's log.
+    return frd::RunService(std::move(c), std::cerr, [](const frd::TConfig& AConfig) {
+        std::cout << frd::UrlOf(AConfig) << std::endl;
+    });
 }
