@@ -174,6 +174,7 @@ json TService::RegisterJson(const TRegisterWorker& AWorker, const std::map<std::
     return json{{"id", AWorker.Id()},
                 {"state", s.State},
                 {"queued", q == AQueued.end() ? 0 : q->second},
+                {"shift", s.Shift},
                 {"last_error", s.LastError}};
 }
 

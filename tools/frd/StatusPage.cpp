@@ -62,7 +62,8 @@ async function refresh() {
     for (const r of regs.registers) {
       const c = document.createElement("div"); c.className = "card register"; c.dataset.id = r.id;
       const h = document.createElement("div"); h.textContent = r.id + " "; h.appendChild(badge(r.state)); c.appendChild(h);
-      const q = document.createElement("div"); q.className = "muted"; q.textContent = "в очереди: " + r.queued; c.appendChild(q);
+      const sh = r.shift ? "смена " + (r.shift.number ?? "?") + ": " + ({open: "открыта", closed: "закрыта", expired: "истекла"}[r.shift.state] || "?") : "смена: неизвестно";
+      const q = document.createElement("div"); q.className = "muted"; q.textContent = sh + " · в очереди: " + r.queued; c.appendChild(q);
       if (r.last_error) { const e = document.createElement("div"); e.className = "muted err"; e.textContent = r.last_error.code + ": " + r.last_error.description; c.appendChild(e); }
       cards.appendChild(c);
     }

@@ -82,6 +82,21 @@ TRegisterWorker::THostOutcome TRegisterWorker::Call(const std::string& AMethod, 
     return o;
 }
 
+void TRegisterWorker::NoteShift(const std::string& AOperation, const json& AOutputs) {
+    std::lock_guard<std::mutex> g(FLock);
+    json& shift = FStatus.Shift;
+    if (shift.is_null()) shift = json::object();
+    if (AOutputs.contains("SessionNumber") && AOutputs["SessionNumber"].is_number())
+        shift["number"] = AOutputs["SessionNumber"];
+    if (AOperation == "OpenShift") shift["state"] = "open";
+    if (AOperation == "CloseShift") shift["state"] = "closed";
+    if (AOutputs.contains("SessionState") && AOutputs["SessionState"].is_number()) {
+        const int state = AOutputs["SessionState"].get<int>();
+        shift["state"] = state == 1 ? "closed" : state == 2 ? "open" : state == 3 ? "expired" : "unknown";
+    }
+    if (shift.empty()) shift = nullptr;
+}
+
 bool TRegisterWorker::OpenDevice() {
     if (!FObject) {
         FObject = std::make_unique<fr::TAddInObject>();
@@ -99,7 +114,13 @@ bool TRegisterWorker::OpenDevice() {
     }
     fr::TParams p(1);
     const THostOutcome o = Call("Open", p);
-    if (o.Ok) return true;
+    if (o.Ok) {
+        // The shift for the status: read once, then followed through the jobs.
+        const TOperation* status = FindOperation("GetCurrentStatus");
+        fr::TParams sp = MakeHostParams(*status, json::object());
+        if (Call(status->Name, sp).Ok) NoteShift(status->Name, ReadOutputs(*status, sp));
+        return true;
+    }
     const json error = ErrorJson(o.Code, o.Text);
     SetState("offline", &error);
     return false;
@@ -169,6 +190,7 @@ void TRegisterWorker::RunJob(const TJob& AJob) {
                          {"code", o.Code},
                          {"description", o.Text},
                          {"outputs", op ? ReadOutputs(*op, params) : json::object()}};
+    if (o.Ok) NoteShift(op->Name, result["outputs"]);
     if (op && std::string_view(op->Name) == "DeviceTest") {
         fr::TParams p(1);
         Call("Open", p);

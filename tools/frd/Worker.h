@@ -37,6 +37,9 @@ struct TRegisterStatus {
     std::string State = "offline";  // idle, busy, offline, in_doubt
     bool Up = false;
     nlohmann::json LastError;  // null or {"code", "description"}
+    // null until known, else {"number", "state": "closed|open|expired"}; from the status read at
+    // connection and the outputs of the jobs since.
+    nlohmann::json Shift;
 };
 
 class TRegisterWorker {
@@ -70,6 +73,7 @@ private:
     void RunJob(const TJob& AJob);
     THostOutcome Call(const std::string& AMethod, fr::TParams& AParams);
     void SetState(const std::string& AState, const nlohmann::json* AError = nullptr);
+    void NoteShift(const std::string& AOperation, const nlohmann::json& AOutputs);
 
     const std::string FId;
     const TRegisterConfig FConfig;

@@ -107,6 +107,7 @@ TEST_F(FrdApi, EveryOperationOverTcpAndPty) {
             const TReply again = Call("GET", "/v1/jobs/" + id);
             EXPECT_EQ(again.Body, r.Body);
         }
+    EXPECT_EQ(Call("GET", "/v1/registers/pty").Body["shift"], (json{{"number", 2}, {"state", "open"}}));
     const TReply list = Call("GET", "/v1/jobs?register=pty&limit=3");
     ASSERT_EQ(list.Body["jobs"].size(), 3u);
     EXPECT_EQ(list.Body["jobs"][0]["id"], fmt::format("op-pty-{}", n));
