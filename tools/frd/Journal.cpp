@@ -277,7 +277,9 @@ void TJournal::Finish(const std::string& AId, const std::string& AState, const j
                  "UPDATE jobs SET state = ?, finished = ?, result = ?, driver_us = driver_us + ?, "
                  "overhead_us = overhead_us + ? WHERE id = ?");
     s.Bind(1, AState).BindNullable(2, IsEnded(AState) ? NowText() : std::string());
-    s.Bind(3, AResult.dump()).Bind(4, ADriverMicros).Bind(5, AOverheadMicros).Bind(6, AId);
+    // Text from the register that is not valid UTF-8 must not keep an outcome from being stored.
+    s.Bind(3, AResult.dump(-1, ' ', false, json::error_handler_t::replace));
+    s.Bind(4, ADriverMicros).Bind(5, AOverheadMicros).Bind(6, AId);
     s.Step();
 }
 

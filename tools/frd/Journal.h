@@ -55,8 +55,8 @@ public:
     std::optional<TJob> Get(const std::string& AId);
     // Newest first.
     std::vector<TJob> List(const std::string& ARegister, const std::string& AState, int ALimit);
-    // The register's oldest queued job; with AFiscalAllowed false only among AOperations'
-    // non-fiscal names.
+    // The register's oldest queued job; with AFiscalAllowed false the oldest of the operations
+    // that make no fiscal document (while one is in doubt).
     std::optional<TJob> NextQueued(const std::string& ARegister, bool AFiscalAllowed);
     std::vector<TJob> InDoubt(const std::string& ARegister);
 

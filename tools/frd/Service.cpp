@@ -22,7 +22,7 @@ const std::vector<double> kBounds{0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30, 60};
 
 void Json(httplib::Response& ARes, int AStatus, const json& ABody) {
     ARes.status = AStatus;
-    ARes.set_content(ABody.dump(), "application/json; charset=utf-8");
+    ARes.set_content(ABody.dump(-1, ' ', false, json::error_handler_t::replace), "application/json; charset=utf-8");
 }
 
 void Error(httplib::Response& ARes, int AStatus, const std::string& ACode, const std::string& AMessage) {
