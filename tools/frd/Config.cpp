@@ -81,18 +81,20 @@ bool ParseListen(const std::string& AText, std::string& AHost, int& APort) {
     return APort <= 65535;
 }
 
-std::string CheckSetting(const std::string& AName, const json& AValue) {
-    // One driver, made once, only to ask: its settings list is what SetParameter takes.
+std::string CheckSetting(const std::string& AName, const json& AValue, std::string* AId) {
+    // One driver, made once, only to ask: its settings list is what SetParameter and the property
+    // interface take (a property's second name too).
     static const auto driver = fr::TBaseDriver::Create<fr::TDriver>();
     static std::mutex lock;
     std::lock_guard<std::mutex> g(lock);
-    const std::string name = AName == "ConnectPwd" ? "ConnectPassword" : AName;
-    const fr::TSettingStruct* s = driver->FindSetting(name);
-    if (!s) return fmt::format("no such setting \"{}\"", AName);
-    const fr::TVariant saved = s->Value;
-    if (!AValue.is_primitive() || AValue.is_null() || !driver->SetSettingValue(name, SettingVariant(AValue), false))
+    const int num = driver->GetPropNum(std::string_view(AName == "ConnectPwd" ? "ConnectPassword" : AName));
+    if (num < 0) return fmt::format("no such setting \"{}\"", AName);
+    const std::string id = driver->GetProperty(num).ID;
+    const fr::TVariant saved = driver->GetProperty(num).Value;
+    if (!AValue.is_primitive() || AValue.is_null() || !driver->SetSettingValue(id, SettingVariant(AValue), false))
         return fmt::format("setting \"{}\" does not take {}", AName, AValue.dump());
-    driver->SetSettingValue(name, saved, false);
+    driver->SetSettingValue(id, saved, false);
+    if (AId) *AId = id;
     return {};
 }
 
@@ -164,9 +166,10 @@ TConfig ParseConfig(const std::string& AText, std::vector<std::string>& AFaults)
         }
         if (reg.contains("settings"))
             for (const auto& [name, value] : reg["settings"].items()) {
-                const std::string fault = CheckSetting(name, value);
+                std::string settingId;
+                const std::string fault = CheckSetting(name, value, &settingId);
                 if (!fault.empty()) AFaults.push_back(fmt::format("register {}: {}", id, fault));
-                r.Settings.emplace_back(name, value);
+                r.Settings.emplace_back(settingId, value);
             }
         c.Registers[id] = std::move(r);
     }

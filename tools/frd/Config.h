@@ -10,7 +10,7 @@
 namespace frd {
 
 struct TRegisterConfig {
-    // Setting name to its value, in the order given.
+    // The setting's own name to its value, in the order given.
     std::vector<std::pair<std::string, nlohmann::json>> Settings;
 };
 
@@ -36,8 +36,9 @@ bool ParseListen(const std::string& AText, std::string& AHost, int& APort);
 TConfig ParseConfig(const std::string& AText, std::vector<std::string>& AFaults);
 TConfig LoadConfig(const std::string& AFileName, std::vector<std::string>& AFaults);
 
-// The driver's settings: the names it takes and the kind of value each takes. Empty when valid.
-std::string CheckSetting(const std::string& AName, const nlohmann::json& AValue);
+// The driver's settings: the names it takes and the kind of value each takes. Empty when valid;
+// AId then gets the setting's own name (for a second name or the parameter table's "ConnectPwd").
+std::string CheckSetting(const std::string& AName, const nlohmann::json& AValue, std::string* AId = nullptr);
 
 // Default journal: frd/journal.sqlite3 in the driver's data folder.
 std::string DefaultJournalPath();

@@ -235,14 +235,18 @@ TEST(FrdConfig, FaultsAreNamed) {
         {{{"registers", {{"bad id", json::object()}}}}, "register id"},
         {{{"registers", {{"k", {{"settings", {{"NoSuchThing", 1}}}}}}}}, "no such setting \"NoSuchThing\""},
         {{{"registers", {{"k", {{"settings", {{"IPPort", "many"}}}}}}}}, "setting \"IPPort\" does not take"},
+        {{{"registers", {{"k", {{"settings", {{"Порт", 3}, {"ConnectPwd", 30}}}}}}}}, nullptr},
         {{{"registers", reg}, {"queue_limit", 0}}, "queue_limit"},
         {{{"registers", reg}, {"colour", "red"}}, "unknown key \"colour\""},
         {{{"registers", json::object()}}, "at least one register"},
     };
     for (const TRow& row : rows) {
         std::vector<std::string> faults;
-        ParseConfig(row.Config.dump(), faults);
+        const TConfig parsed = ParseConfig(row.Config.dump(), faults);
         if (!row.Fault) {
+            // Settings are kept under the driver's own names.
+            for (const auto& [name, value] : parsed.Registers.begin()->second.Settings)
+                EXPECT_TRUE(name == "PortNumber" || name == "ConnectPassword") << name;
             EXPECT_TRUE(faults.empty()) << row.Config.dump() << ": " << (faults.empty() ? "" : faults.front());
             continue;
         }
