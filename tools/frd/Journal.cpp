@@ -136,10 +136,12 @@ sqlite3* Open(const std::string& APath) {
     return db;
 }
 
-std::string NotFiscalList() {
+// While a document is in doubt only what makes no document may run: a new document's intent
+// would take the place of the one still to be settled.
+std::string NoDocumentList() {
     std::string list;
     for (const auto& op : Operations())
-        if (!op.Fiscal) list += fmt::format("{}'{}'", list.empty() ? "" : ",", op.Name);
+        if (!op.Document) list += fmt::format("{}'{}'", list.empty() ? "" : ",", op.Name);
     return list;
 }
 
@@ -208,7 +210,10 @@ TJournal::TSubmit TJournal::Submit(const TJob& AJob, int AQueueLimit, TJob& AOut
     {
         TStatement s(FWrite, "SELECT COUNT(*) FROM jobs WHERE register = ? AND state = 'queued'");
         s.Bind(1, AJob.Register);
-        if (s.Step() && s.Int(0) >= AQueueLimit) return TSubmit::QueueFull;
+        if (s.Step() && s.Int(0) >= AQueueLimit) {
+            AOut = AJob;
+            return TSubmit::QueueFull;
+        }
     }
     AOut = AJob;
     AOut.State = "queued";
@@ -244,10 +249,10 @@ std::vector<TJob> TJournal::List(const std::string& ARegister, const std::string
     return jobs;
 }
 
-std::optional<TJob> TJournal::NextQueued(const std::string& ARegister, bool AFiscalAllowed) {
+std::optional<TJob> TJournal::NextQueued(const std::string& ARegister, bool ADocumentsAllowed) {
     std::lock_guard<std::mutex> g(FReadLock);
     TStatement s(FRead, fmt::format("SELECT {} FROM jobs WHERE register = ? AND state = 'queued' {} ORDER BY seq LIMIT 1",
-                                    kColumns, AFiscalAllowed ? "" : "AND operation IN (" + NotFiscalList() + ")"));
+                                    kColumns, ADocumentsAllowed ? "" : "AND operation IN (" + NoDocumentList() + ")"));
     s.Bind(1, ARegister);
     if (!s.Step()) return std::nullopt;
     return s.Job();

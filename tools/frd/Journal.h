@@ -49,15 +49,15 @@ public:
     enum class TSubmit { Created, Existing, Conflict, QueueFull };
     // Inserts AJob as queued unless its id exists (Existing with the same register, operation and
     // params, Conflict otherwise) or its register already has AQueueLimit queued jobs. AOut: the
-    // job now in the journal.
+    // job now in the journal (the one given when the queue is full).
     TSubmit Submit(const TJob& AJob, int AQueueLimit, TJob& AOut);
 
     std::optional<TJob> Get(const std::string& AId);
     // Newest first.
     std::vector<TJob> List(const std::string& ARegister, const std::string& AState, int ALimit);
-    // The register's oldest queued job; with AFiscalAllowed false the oldest of the operations
-    // that make no fiscal document (while one is in doubt).
-    std::optional<TJob> NextQueued(const std::string& ARegister, bool AFiscalAllowed);
+    // The register's oldest queued job; with ADocumentsAllowed false the oldest of the operations
+    // that make no document (while one is in doubt).
+    std::optional<TJob> NextQueued(const std::string& ARegister, bool ADocumentsAllowed);
     std::vector<TJob> InDoubt(const std::string& ARegister);
 
     void MarkRunning(const std::string& AId);

@@ -30,9 +30,10 @@ struct TOutputSpec {
 struct TOperation {
     const char* Name;
     int ParamsCount;
-    // Makes a fiscal document: waits while an earlier one is in doubt.
+    // Makes a fiscal document: the driver may leave its outcome unknown.
     bool Fiscal;
-    // Makes a document of any kind: the driver records an intent for it.
+    // Makes a document of any kind: the driver records an intent for it, and it waits while an
+    // earlier document is in doubt.
     bool Document;
     std::vector<TParamSpec> Params;
     std::vector<TOutputSpec> Outputs;
