@@ -139,7 +139,11 @@ int main(int argc, char** argv) {
                 }
                 client.set_read_timeout(90, 0);
                 auto r = client.Post(path, body, "application/json");
-                if (!r || (r->status != 200 && r->status != 201)) ++errors;
+                if (!r || (r->status != 200 && r->status != 201)) {
+                    if (++errors <= 5)
+                        std::fprintf(stderr, "load-%d: %s\n", i,
+                                     r ? fmt::format("{} {}", r->status, r->body).c_str() : httplib::to_string(r.error()).c_str());
+                }
             }
         });
     for (auto& t : threads) t.join();

@@ -267,12 +267,19 @@ std::vector<TJob> TJournal::InDoubt(const std::string& ARegister) {
     return jobs;
 }
 
-void TJournal::MarkRunning(const std::string& AId) {
+void TJournal::MarkRunning(const std::string& AId, const std::string& APreviousId, std::int64_t APreviousMicros) {
     std::lock_guard<std::mutex> g(FWriteLock);
+    TTransaction tx(FWrite);
     TStatement s(FWrite, "UPDATE jobs SET state = 'running', started = ? WHERE id = ? AND state = 'queued'");
     s.Bind(1, NowText()).Bind(2, AId);
     s.Step();
     if (sqlite3_changes(FWrite) != 1) throw EJournalError("journal: job " + AId + " is no longer queued");
+    if (!APreviousId.empty()) {
+        TStatement p(FWrite, "UPDATE jobs SET overhead_us = overhead_us + ? WHERE id = ?");
+        p.Bind(1, APreviousMicros).Bind(2, APreviousId);
+        p.Step();
+    }
+    tx.Commit();
 }
 
 void TJournal::Finish(const std::string& AId, const std::string& AState, const json& AResult, std::int64_t ADriverMicros,

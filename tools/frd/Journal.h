@@ -60,7 +60,9 @@ public:
     std::optional<TJob> NextQueued(const std::string& ARegister, bool ADocumentsAllowed);
     std::vector<TJob> InDoubt(const std::string& ARegister);
 
-    void MarkRunning(const std::string& AId);
+    // With the running mark, the time the previous job's own closing commit took is added to that
+    // job's overhead (in the same commit: no flush of its own).
+    void MarkRunning(const std::string& AId, const std::string& APreviousId = {}, std::int64_t APreviousMicros = 0);
     void Finish(const std::string& AId, const std::string& AState, const nlohmann::json& AResult,
                 std::int64_t ADriverMicros, std::int64_t AOverheadMicros);
 

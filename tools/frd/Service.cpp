@@ -81,6 +81,8 @@ int TService::Bind() {
     if (port == 0) port = FServer->bind_to_any_port(FConfig.Host);
     else if (!FServer->bind_to_port(FConfig.Host, port)) port = -1;
     if (port <= 0) throw EServiceError(fmt::format("cannot listen on {}:{}", FConfig.Host, FConfig.Port));
+    // The library listens with a backlog of 5: a burst of clients would have connections dropped.
+    if (FListenSocket >= 0) ::listen(FListenSocket, SOMAXCONN);
     FConfig.Port = port;
     return port;
 }
@@ -268,9 +270,10 @@ void TService::Route() {
     s.new_task_queue = [] { return new httplib::ThreadPool(64); };
     s.set_payload_max_length(kMaxBody);
     // The library's default adds SO_REUSEPORT, which lets a second frd bind a port in use.
-    s.set_socket_options([](socket_t sock) {
+    s.set_socket_options([this](socket_t sock) {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        FListenSocket = sock;
     });
     s.set_keep_alive_max_count(1000);
     s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {

@@ -62,6 +62,7 @@ private:
     TJournal FJournal;
     std::map<std::string, std::unique_ptr<TRegisterWorker>> FWorkers;
     std::unique_ptr<httplib::Server> FServer;
+    int FListenSocket = -1;
 
     std::mutex FEndLock;
     std::condition_variable FEnded;

@@ -173,7 +173,8 @@ void TRegisterWorker::RunJob(const TJob& AJob) {
     const auto t0 = Clock::now();
     const TOperation* op = FindOperation(AJob.Operation);
     // Committed before the first byte goes to the register.
-    FJournal.MarkRunning(AJob.Id);
+    FJournal.MarkRunning(AJob.Id, FLastJob, FLastCommitMicros);
+    FLastJob.clear();
     SetState("busy");
     fr::TParams params = op ? MakeHostParams(*op, AJob.Params) : fr::TParams{};
     const bool questionBefore = op && op->Fiscal && FDriver->QuestionOpen();
@@ -191,14 +192,17 @@ void TRegisterWorker::RunJob(const TJob& AJob) {
                          {"description", o.Text},
                          {"outputs", op ? ReadOutputs(*op, params) : json::object()}};
     if (o.Ok) NoteShift(op->Name, result["outputs"]);
+    const json error = ErrorJson(o.Code, o.Text);
+    SetState(state == "in_doubt" ? "in_doubt" : "idle", o.Ok ? nullptr : &error);
+    const auto t3 = Clock::now();
+    const auto overhead = Micros((t1 - t0) + (t3 - t2)) + FSink.TakeSubmitMicros(AJob.Id);
+    FJournal.Finish(AJob.Id, state, result, Micros(t2 - t1), overhead);
+    FLastJob = AJob.Id;
+    FLastCommitMicros = Micros(Clock::now() - t3);
     if (op && std::string_view(op->Name) == "DeviceTest") {
         fr::TParams p(1);
         Call("Open", p);
     }
-    const json error = ErrorJson(o.Code, o.Text);
-    SetState(state == "in_doubt" ? "in_doubt" : "idle", o.Ok ? nullptr : &error);
-    const auto overhead = Micros((t1 - t0) + (Clock::now() - t2)) + FSink.TakeSubmitMicros(AJob.Id);
-    FJournal.Finish(AJob.Id, state, result, Micros(t2 - t1), overhead);
     TJob ended = AJob;
     ended.State = state;
     ended.Result = result;

@@ -81,6 +81,9 @@ private:
     IJobSink& FSink;
     std::unique_ptr<fr::TAddInObject> FObject;
     fr::TDriver* FDriver = nullptr;
+    // The last job's closing commit, added to its overhead with the next running mark.
+    std::string FLastJob;
+    std::int64_t FLastCommitMicros = 0;
 
     mutable std::mutex FLock;
     std::condition_variable FWake;
