@@ -108,9 +108,10 @@ public:
         ::close(out[1]);
         FOut = out[0];
     }
+    // Stopped as a service manager stops it, so that a demo removes its temporary folder.
     ~TFrdProcess() {
         if (FPid > 0) {
-            ::kill(FPid, SIGKILL);
+            ::kill(FPid, SIGTERM);
             ::waitpid(FPid, nullptr, 0);
         }
         ::close(FOut);
