@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 pkgs=(cmake g++ make ninja-build libgtest-dev libgmock-dev libbenchmark-dev libpugixml-dev libfmt-dev
-      libcli11-dev nlohmann-json3-dev zip ccache)
+      libcli11-dev nlohmann-json3-dev zip ccache pkg-config libcpp-httplib-dev libsqlite3-dev chromium)
 windows=0
 if [ "${1:-}" = "--windows" ]; then
   windows=1

@@ -185,8 +185,13 @@ std::int32_t TDriver::SettleIntent(TIntentReport& AReport) {
         if (!LastIntent()) return 0;
         return IntentPending() ? errNoResponse : 0;
     });
-    const auto& intent = LastIntent();
+    auto& intent = FIntent;
     if (!intent) return result;
+    // The caller is told of the document now: a later operation with the same content is a new one.
+    if (intent->State == TIntent::TState::Registered && !intent->Told) {
+        intent->Told = true;
+        SaveIntent();
+    }
     AReport.Reference = intent->Reference;
     AReport.Operation = intent->Operation;
     AReport.DocumentNumber = intent->Number;
