@@ -275,6 +275,8 @@ int TSoak::Run() {
     FSim.SetFiscal(true);
     FSim.OpenShift();
     const std::string name = FTcp ? "tcp" : "pty";
+    const long written0 = fr::IntentCounts().Written, registered0 = fr::IntentCounts().Registered,
+               notRegistered0 = fr::IntentCounts().NotRegistered;
     // The register serves first, so that its own descriptors are in both counts.
     const std::uint16_t port = FTcp ? FSim.StartTcp(0) : 0;
     if (!FTcp) FSim.StartPty(kComNumber);
@@ -361,6 +363,10 @@ int TSoak::Run() {
     for (long kb : rssAt) std::printf(" %ld", kb);
     std::printf(" kB; growth %.1f kB per 1,000 receipts after the first 1,000\n", growth);
     std::printf("  descriptors: %d before Init, %d after Done\n", fdBefore, fdAfter);
+    const fr::TIntentCounts& intents = fr::IntentCounts();
+    const long registered = intents.Registered - registered0, notRegistered = intents.NotRegistered - notRegistered0;
+    std::printf("  intents written %ld, settled %ld (registered %ld, not registered %ld)\n",
+                intents.Written - written0, registered + notRegistered, registered, notRegistered);
     if (fdAfter != fdBefore) Violation("descriptors " + std::to_string(fdBefore) + " -> " + std::to_string(fdAfter));
     if (FViolations == 0) {
         std::printf("  invariants hold\n");

@@ -39,6 +39,7 @@ public:
         d.Time = static_cast<std::int64_t>(std::time(nullptr));
         FDriver.FIntent = d;
         FDriver.FDraftRecorded = true;
+        ++IntentCounts().Written;
         FDriver.SaveIntent();
     }
     std::optional<std::int64_t> Retried() const override {
@@ -129,6 +130,7 @@ void TDriver::SettleLeftIntent() {
                      TLog::mtError);
         return;
     }
+    ++(s == TSettlement::Registered ? IntentCounts().Registered : IntentCounts().NotRegistered);
     if (s == TSettlement::Registered) {
         intent.State = TIntent::TState::Registered;
         TLog::Append(kCaption,
@@ -170,6 +172,8 @@ void TDriver::FinishDocument(std::int32_t AResult) {
         SaveIntent();
     } else if (FDraft && FDraftRecorded) {
         FIntent = *FDraft;
+        if (FIntent->State != TIntent::TState::Pending)
+            ++(FIntent->State == TIntent::TState::Registered ? IntentCounts().Registered : IntentCounts().NotRegistered);
         if (AResult == 0 && FIntent->State == TIntent::TState::Registered) FIntent->Told = true;
         if (FIntent->State != TIntent::TState::Pending) SaveIntent();
     }

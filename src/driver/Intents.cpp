@@ -69,6 +69,11 @@ TBytes RegisterName(std::string_view AUtf8) { return Utf8ToSingleByte(AUtf8, Cod
 
 }  // namespace
 
+TIntentCounts& IntentCounts() {
+    static TIntentCounts counts;
+    return counts;
+}
+
 const char* IntentStateName(TIntent::TState AState) {
     switch (AState) {
         case TIntent::TState::Registered: return "registered";

@@ -22,6 +22,7 @@
 //   number=<n> fiscal-sign=<n>  once registered
 //   told=0|1                    a call has answered success with this document
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -104,6 +105,12 @@ enum class TSettlement { Registered, NotRegistered, Unknown };
 // its number (or, for cash in or out, the cash in the till). Fills Number and FiscalSign when
 // registered; AFailure is the result that left it unknown.
 TSettlement SettleFromRegister(TDevice& ADevice, TIntent& AIntent, std::int32_t& AFailure);
+
+// Intents written and settled in this process, for the soak and the service's figures.
+struct TIntentCounts {
+    std::atomic<long> Written{0}, Registered{0}, NotRegistered{0};
+};
+TIntentCounts& IntentCounts();
 
 // The cash in the till (money register 241) in kopecks.
 inline constexpr std::uint8_t kCashInTillRegister = 241;
