@@ -220,6 +220,22 @@ bool Registered(const TMatrixCase& C, const TCommand& ACommand, const TOutcome& 
     return count == 1;
 }
 
+// The slowest first call of a matrix, for its summary line.
+struct TSlowest {
+    double Ms = 0;
+    std::string Name;
+    TOutcome Time(const std::string& AName, const std::function<TOutcome()>& ACall) {
+        const auto start = std::chrono::steady_clock::now();
+        TOutcome o = ACall();
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        if (ms > Ms) {
+            Ms = ms;
+            Name = AName;
+        }
+        return o;
+    }
+};
+
 class ExactlyOnceMatrix : public ::testing::TestWithParam<TSimLink> {};
 
 TEST_P(ExactlyOnceMatrix, EveryDocumentOnceAndReportedTruthfully) {
@@ -227,8 +243,8 @@ TEST_P(ExactlyOnceMatrix, EveryDocumentOnceAndReportedTruthfully) {
     TLog::SetLogLevel(0);
     const TSimLink link = GetParam();
     int cases = 0, firstCallDone = 0;
-    double slowestMs = 0;
-    std::string slowest, retried;
+    TSlowest slowest;
+    std::string retried;
     for (const TCommand& command : kCommands) {
         for (const TFaultCase& fault : kFaults) {
             if (link == TSimLink::Pty && fault.LoseOnReconnect) continue;  // a terminal is never replaced
@@ -244,14 +260,7 @@ TEST_P(ExactlyOnceMatrix, EveryDocumentOnceAndReportedTruthfully) {
             f.Code = fault.RefuseCode;
             c.Sim.AddFault(f);
             ++cases;
-            const auto start = std::chrono::steady_clock::now();
-            const TOutcome first = c.Call();
-            const double ms =
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-            if (ms > slowestMs) {
-                slowestMs = ms;
-                slowest = fmt::format("{} {}", command.Name, fault.Name);
-            }
+            const TOutcome first = slowest.Time(fmt::format("{} {}", command.Name, fault.Name), [&] { return c.Call(); });
             const bool done = Registered(c, command, first, false);
             if (first.Result == 0) {
                 ++firstCallDone;
@@ -268,7 +277,7 @@ TEST_P(ExactlyOnceMatrix, EveryDocumentOnceAndReportedTruthfully) {
         }
     }
     std::printf("%s matrix: %d cases, %d completed by the first call, slowest %.0f ms (%s); retried:%s\n",
-                SimLinkName(link), cases, firstCallDone, slowestMs, slowest.c_str(), retried.c_str());
+                SimLinkName(link), cases, firstCallDone, slowest.Ms, slowest.Name.c_str(), retried.c_str());
 }
 
 // The fiscal storage's own reports (registration, change of parameters, closing) under every
@@ -360,8 +369,7 @@ TEST_P(ExactlyOnceMatrix, CompoundFaultsEachDocumentOnce) {
     TLog::SetLogLevel(0);
     const TSimLink link = GetParam();
     int cases = 0, firstDone = 0, firstUnknown = 0;
-    double slowestMs = 0;
-    std::string slowest;
+    TSlowest slowest;
     for (const TCommand& command : kFinals) {
         for (const TFinal& final : kFinalFaults) {
             if (link == TSimLink::Pty && final.LoseOnReconnect) continue;
@@ -385,14 +393,8 @@ TEST_P(ExactlyOnceMatrix, CompoundFaultsEachDocumentOnce) {
                     c.Sim.AddFault(r);
                 }
                 ++cases;
-                const auto start = std::chrono::steady_clock::now();
-                const TOutcome first = c.Call();
-                const double ms =
-                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-                if (ms > slowestMs) {
-                    slowestMs = ms;
-                    slowest = fmt::format("{} {} {}", command.Name, final.Name, read.Name);
-                }
+                const TOutcome first = slowest.Time(fmt::format("{} {} {}", command.Name, final.Name, read.Name),
+                                                    [&] { return c.Call(); });
                 Registered(c, command, first, false, true);
                 if (first.Result == 0) {
                     ++firstDone;
@@ -417,7 +419,7 @@ TEST_P(ExactlyOnceMatrix, CompoundFaultsEachDocumentOnce) {
         }
     }
     std::printf("%s compound matrix: %d cases, %d completed by the first call, %d told unknown, slowest %.0f ms (%s)\n",
-                SimLinkName(link), cases, firstDone, firstUnknown, slowestMs, slowest.c_str());
+                SimLinkName(link), cases, firstDone, firstUnknown, slowest.Ms, slowest.Name.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, ExactlyOnceMatrix, ::testing::Values(TSimLink::Tcp, TSimLink::Pty),
