@@ -76,7 +76,8 @@ std::string TDriver::IntentPath() {
     try {
         const std::string shared = CommonAppDataDir() + kModuleBaseName + "/";
         ForceDirectories(shared);
-        return PrivateDirectory(shared, "intents") + RegisterKey() + ".txt";
+        // Never a bare "COM<n>.txt": Windows opens that name as the serial port itself.
+        return PrivateDirectory(shared, "intents") + "register-" + RegisterKey() + ".txt";
     } catch (const std::exception& e) {
         ReportIntentFailure(e.what());
         return {};

@@ -4,8 +4,8 @@
 // in between leaves the intent behind, and the next driver on that register settles it before
 // anything else, so no document is lost, reported twice or taken for another's.
 //
-// An intent is a small text file of "key=value" lines, one per register, in a folder of the OS
-// user's own (see TDriver::IntentPath):
+// An intent is a small text file of "key=value" lines, one per register (register-<port>.txt), in a
+// folder of the OS user's own (see TDriver::IntentPath):
 //   fr-intent 1
 //   id=<16 hex digits>          random, told apart in the log
 //   operation=ProcessCheck      the host method

@@ -81,9 +81,12 @@ std::string PrivateDirectory(const std::string& ADir, const std::string& AName) 
     const char* env = std::getenv("FR_APPDATA_DIR");
     if (!(env && *env) && SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)))
         base = WithSeparator(win::Narrow(path)) + kModuleBaseName + "\\";
-    wchar_t user[256] = {};
-    DWORD size = 256;
-    const std::string owner = ::GetUserNameW(user, &size) ? win::Narrow(user) : "user";
+    // The session's own name: GetUserNameW may go through a service the host process cannot
+    // reach (it blocks under wine), and the folder is the user's by where it lies anyway.
+    const wchar_t* user = ::_wgetenv(L"USERNAME");
+    std::string owner = user && *user ? win::Narrow(user) : "user";
+    for (char& c : owner)
+        if (c == '\\' || c == '/' || c == ':') c = '_';
     const std::string dir = base + AName + "-" + owner;
     ForceDirectories(base);
     // Not through ForceDirectories, which would give the folder the shared rights.
