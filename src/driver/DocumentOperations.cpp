@@ -132,8 +132,6 @@ std::int32_t CloseFiscalDocument(TDocumentEnvironment& AEnv, const char* ADocume
     final.StillOpen = AStillOpen;
     final.Intents = AEnv.Intents();
     const std::int32_t r = RunFinalCommand(AEnv.Device(), final);
-    AOut.NumberBefore = final.NumberBefore;
-    AOut.OutcomeUnknown = final.Unknown;
     if (!final.Text.empty()) ASide.ExtErrorDescr = final.Text;
     if (r == 0) {
         AOut.CheckNumber = final.Number;

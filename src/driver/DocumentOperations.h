@@ -57,9 +57,6 @@ struct TReceiptOutputs {
     std::int64_t SessionNumber = 0;
     std::string FiscalSign;
     std::string AddressSiteInspections;
-    // Set when the outcome of the final command could not be found out: the question stays open.
-    bool OutcomeUnknown = false;
-    std::int64_t NumberBefore = -1;  // the FN's last document number before the final command
     std::int64_t Total = -1;         // the receipt's total in kopecks, -1 for none
 };
 

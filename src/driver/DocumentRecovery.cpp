@@ -175,7 +175,6 @@ std::int32_t RunFinalCommand(TDevice& ADevice, TFinalCommand& C) {
         }
         const std::int32_t failure = r != 0 ? r : errProtocol;
         if (outcome.State == TFiscalOutcome::TState::Unknown) {
-            C.Unknown = true;
             C.Text = kTextUnknown;
             return failure;
         }

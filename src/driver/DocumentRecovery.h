@@ -77,7 +77,6 @@ struct TFinalCommand {
     std::int64_t NumberBefore = -1;
     std::int64_t Number = 0;
     std::string FiscalSign;
-    bool Unknown = false;  // the question stays open
     bool Recovered = false;
     std::string Text;  // for the result's description
 };

@@ -268,6 +268,7 @@ private:
     void FinishDocument(std::int32_t AResult);
     std::optional<TIntent> FIntent;  // the register's last intent
     bool FIntentLoaded = false;      // read once per Enable
+    std::string FIntentPath;         // found once per Enable
     std::optional<TIntent> FDraft;   // the running operation's
     bool FDraftRecorded = false;
     bool FAnsweringFromIntent = false;

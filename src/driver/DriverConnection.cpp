@@ -181,6 +181,7 @@ std::int32_t TDriver::Enable() {
     // The register may be another one now: its intent is read from its own file.
     FIntent.reset();
     FIntentLoaded = false;
+    FIntentPath.clear();
     std::int32_t result = errUnknown;
     std::exception_ptr error;
     try {

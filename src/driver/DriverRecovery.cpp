@@ -73,11 +73,13 @@ std::string TDriver::RegisterKey() const {
 }
 
 std::string TDriver::IntentPath() {
+    if (!FIntentPath.empty()) return FIntentPath;
     try {
         const std::string shared = CommonAppDataDir() + kModuleBaseName + "/";
         ForceDirectories(shared);
         // Never a bare "COM<n>.txt": Windows opens that name as the serial port itself.
-        return PrivateDirectory(shared, "intents") + "register-" + RegisterKey() + ".txt";
+        FIntentPath = PrivateDirectory(shared, "intents") + "register-" + RegisterKey() + ".txt";
+        return FIntentPath;
     } catch (const std::exception& e) {
         ReportIntentFailure(e.what());
         return {};
